@@ -1,0 +1,24 @@
+# Cross-compiles for 32-bit x86 Windows with MinGW-w64; tests run under Wine.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+
+set(KELVANE_TOOL_PREFIX i686-w64-mingw32-)
+find_program(KELVANE_CXX NAMES ${KELVANE_TOOL_PREFIX}g++-win32 ${KELVANE_TOOL_PREFIX}g++)
+find_program(KELVANE_RC NAMES ${KELVANE_TOOL_PREFIX}windres)
+if(NOT KELVANE_CXX OR NOT KELVANE_RC)
+  message(FATAL_ERROR
+    "The i686 MinGW-w64 tools (${KELVANE_TOOL_PREFIX}g++, ${KELVANE_TOOL_PREFIX}windres) "
+    "were not found. On Debian: apt-get install g++-mingw-w64-i686")
+endif()
+set(CMAKE_CXX_COMPILER ${KELVANE_CXX})
+set(CMAKE_RC_COMPILER ${KELVANE_RC})
+
+set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+find_program(KELVANE_WINE NAMES wine)
+if(KELVANE_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${KELVANE_WINE})
+endif()

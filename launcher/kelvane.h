@@ -1,0 +1,41 @@
+// kelvane: opens cmd.exe in a target folder. The routines of the launcher.
+#pragma once
+
+#include <windows.h>
+
+// A target path: 999 units of text and the terminator.
+constexpr int kTargetPathUnits = 1000;
+
+// The console command line; the longest target path leaves it far below this.
+constexpr int kCommandLineUnits = 2000;
+
+// The variable through which a network folder that cannot be written on the
+// command line reaches the interpreter, which expands it once and removes it.
+constexpr wchar_t kFolderVariable[] = L"KELVANE_FOLDER";
+
+// How the folder reaches the interpreter besides its command line.
+enum FolderHandover {
+    kFolderInCommand,    // the command line names the folder itself
+    kFolderAsDirectory,  // the folder is the interpreter's starting directory
+    kFolderInVariable,   // the command line reads the folder from kFolderVariable
+};
+
+// Starts cmd.exe with targetPath, an existing folder, as its current folder.
+// Reports nothing; a failed start shows nothing.
+void OpenConsoleIn(const wchar_t *targetPath);
+
+// Fills commandLine (kCommandLineUnits) with the interpreter's command line for
+// targetPath. Unless the command names the folder itself, fills folder
+// (kTargetPathUnits) with the folder to hand over as the result says; otherwise
+// leaves it empty.
+FolderHandover BuildConsoleCommand(const wchar_t *targetPath, wchar_t *commandLine, wchar_t *folder);
+
+// Writes the long form of the shortcut's target into targetPath (kTargetPathUnits).
+// The caller has initialised the object library on this thread.
+bool ResolveShortcut(const wchar_t *linkPath, wchar_t *targetPath);
+
+// Asks for a folder with the browse dialog and opens the console there.
+void PickTargetFolder();
+
+// Shows "It is not a folder" and ends the process with exit code 0.
+[[noreturn]] void FailNotAFolder();

@@ -1,0 +1,67 @@
+// Shortcut resolution: a shell-link file to the long path of its target.
+#include "kelvane.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+
+namespace {
+
+// Owns one interface pointer and releases it when the owner goes out of scope.
+template <typename T>
+class ComOwner {
+public:
+    ComOwner() = default;
+    ComOwner(const ComOwner &) = delete;
+    ComOwner &operator=(const ComOwner &) = delete;
+    ~ComOwner()
+    {
+        if (pointer_ != nullptr) {
+            pointer_->Release();
+        }
+    }
+
+    T *operator->() const { return pointer_; }
+    T **Put() { return &pointer_; }
+
+private:
+    T *pointer_ = nullptr;
+};
+
+// Loads and resolves the link and reads its target's short path. Both
+// interfaces are released, the persist file first, before this returns.
+bool ReadShortTargetPath(const wchar_t *linkPath, wchar_t *targetPath)
+{
+    // Declared first, so it is released last: after the persist file it serves.
+    ComOwner<IShellLinkW> shellLink;
+    HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_PPV_ARGS(shellLink.Put()));
+    if (hr != S_OK) return false;
+
+    ComOwner<IPersistFile> persistFile;
+    hr = shellLink->QueryInterface(IID_PPV_ARGS(persistFile.Put()));
+    if (hr != S_OK) return false;
+
+    // Only the shell-link object tells a shortcut from any other file.
+    hr = persistFile->Load(linkPath, STGM_READ);
+    if (hr != S_OK) return false;
+
+    // Bring a moved target up to date, without ever showing a dialog.
+    hr = shellLink->Resolve(nullptr, SLR_NO_UI | SLR_NOLINKINFO);
+    if (hr != S_OK) return false;
+
+    // S_FALSE here means a target without a file-system path.
+    WIN32_FIND_DATAW findData;
+    hr = shellLink->GetPath(targetPath, MAX_PATH, &findData, SLGP_SHORTPATH);
+    return hr == S_OK;
+}
+
+} // namespace
+
+bool ResolveShortcut(const wchar_t *linkPath, wchar_t *targetPath)
+{
+    if (!ReadShortTargetPath(linkPath, targetPath)) return false;
+
+    // A result of the buffer's size or more is the size a longer form would need.
+    DWORD length = GetLongPathNameW(targetPath, targetPath, kTargetPathUnits);
+    return length != 0 && length < kTargetPathUnits;
+}

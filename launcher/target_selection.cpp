@@ -1,0 +1,96 @@
+// Target selection: the entry, the three roads to a folder, and the one error.
+#include "kelvane.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+#include <shellapi.h>
+#include <wchar.h>
+
+namespace {
+
+bool IsExistingFolder(const wchar_t *path)
+{
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+} // namespace
+
+[[noreturn]] void FailNotAFolder()
+{
+    MessageBoxW(nullptr, L"It is not a folder", L"Kelvane by Tamrik", MB_ICONERROR);
+    ExitProcess(0);
+}
+
+void PickTargetFolder()
+{
+    OleInitialize(nullptr);
+
+    // The same buffer takes the display name first, then the chosen path.
+    wchar_t pickerPath[MAX_PATH];
+    BROWSEINFOW bi = {};
+    bi.pszDisplayName = pickerPath;
+    bi.lpszTitle = L"Select the target folder:";
+    bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON;
+    PIDLIST_ABSOLUTE itemList = SHBrowseForFolderW(&bi);
+    if (itemList == nullptr) {
+        OleUninitialize();
+        FailNotAFolder();
+    }
+
+    // An entry without a file-system path must not be tested as a folder named
+    // after its display name.
+    if (!SHGetPathFromIDListW(itemList, pickerPath)) {
+        pickerPath[0] = L'\0';
+    }
+    if (!IsExistingFolder(pickerPath)) {
+        CoTaskMemFree(itemList);
+        OleUninitialize();
+        FailNotAFolder();
+    }
+
+    OpenConsoleIn(pickerPath);
+    CoTaskMemFree(itemList);
+    OleUninitialize();
+}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    // The narrow command line cannot carry every folder name; split the wide one.
+    int count = 0;
+    wchar_t **args = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (args == nullptr) {
+        FailNotAFolder();
+    }
+    if (count < 2) {
+        PickTargetFolder();
+        return 0;
+    }
+
+    const wchar_t *argument = args[1];
+    DWORD attributes = GetFileAttributesW(argument);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        FailNotAFolder();
+    }
+
+    wchar_t targetPath[kTargetPathUnits];
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        if (wcslen(argument) >= kTargetPathUnits) {
+            FailNotAFolder();
+        }
+        wcscpy(targetPath, argument);
+    } else {
+        OleInitialize(nullptr);
+        bool resolved = ResolveShortcut(argument, targetPath);
+        OleUninitialize();
+        if (!resolved) {
+            FailNotAFolder();
+        }
+    }
+
+    if (!IsExistingFolder(targetPath)) {
+        FailNotAFolder();
+    }
+    OpenConsoleIn(targetPath);
+    return 0;
+}

@@ -1,0 +1,240 @@
+// Test helper that does what a user does with kelvane.exe, and says what it saw.
+//   probe link LINK TARGET        makes a shortcut through the shell-link object
+//   probe run [--press BUTTON]... [--screen TEXT] [--timeout MS] COMMANDLINE
+//       starts COMMANDLINE as the desktop does (no console, no inherited handles),
+//       reports every dialog it shows (pressing each BUTTON in turn, then OK), its exit code, the
+//       programs it started and, with --screen, their console screen once TEXT
+//       is on it; then ends every process it started.
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+#include <wchar.h>
+
+namespace {
+
+HANDLE gOutput;
+
+void Report(const wchar_t *key, const wchar_t *value)
+{
+    wchar_t line[4200];
+    _snwprintf(line, 4200, L"%ls=%ls\n", key, value);
+    line[4199] = L'\0';
+    char bytes[12600];
+    int size = WideCharToMultiByte(CP_UTF8, 0, line, -1, bytes, sizeof bytes, nullptr, nullptr);
+    DWORD written = 0;
+    if (size > 1) WriteFile(gOutput, bytes, size - 1, &written, nullptr);
+}
+
+int MakeLink(const wchar_t *linkPath, const wchar_t *target)
+{
+    CoInitialize(nullptr);
+    IShellLinkW *link = nullptr;
+    IPersistFile *file = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link));
+    if (SUCCEEDED(hr)) hr = link->SetPath(target);
+    if (SUCCEEDED(hr)) hr = link->QueryInterface(IID_PPV_ARGS(&file));
+    if (SUCCEEDED(hr)) hr = file->Save(linkPath, TRUE);
+    if (file) file->Release();
+    if (link) link->Release();
+    CoUninitialize();
+    return SUCCEEDED(hr) ? 0 : 1;
+}
+
+// The buttons to press, one a dialog, in the order the dialogs appear; OK after them.
+struct Dialogs {
+    DWORD processId;
+    const wchar_t *press[8];
+    int pressed;
+    bool seen;
+};
+
+struct ButtonSearch {
+    const wchar_t *text;
+    HWND found;
+};
+
+BOOL CALLBACK ReportControl(HWND control, LPARAM param)
+{
+    ButtonSearch *search = reinterpret_cast<ButtonSearch *>(param);
+    wchar_t className[64];
+    wchar_t text[1024];
+    GetClassNameW(control, className, 64);
+    GetWindowTextW(control, text, 1024);
+    if (!IsWindowVisible(control) || text[0] == L'\0') return TRUE;
+    if (wcscmp(className, L"Button") == 0) {
+        Report(L"button", text);
+        if (search->found == nullptr && wcscmp(text, search->text) == 0) search->found = control;
+    } else if (wcscmp(className, L"Static") == 0) {
+        Report(L"static", text);
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK ReportDialog(HWND window, LPARAM param)
+{
+    Dialogs *dialogs = reinterpret_cast<Dialogs *>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t className[64];
+    GetClassNameW(window, className, 64);
+    if (owner != dialogs->processId || !IsWindowVisible(window) || wcscmp(className, L"#32770") != 0)
+        return TRUE;
+
+    // Give the dialog a moment to fill its controls before reading them.
+    Sleep(500);
+    wchar_t text[1024];
+    GetWindowTextW(window, text, 1024);
+    Report(L"dialog", text);
+    const wchar_t *press = dialogs->press[dialogs->pressed];
+    if (press == nullptr) press = L"OK";
+    else ++dialogs->pressed;
+    ButtonSearch search = {press, nullptr};
+    EnumChildWindows(window, ReportControl, reinterpret_cast<LPARAM>(&search));
+    if (search.found != nullptr) {
+        Report(L"pressed", press);
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(search.found), BN_CLICKED),
+                     reinterpret_cast<LPARAM>(search.found));
+    }
+    dialogs->seen = true;
+    return FALSE;
+}
+
+// The first program the given process started, other than a console host.
+DWORD FindChild(DWORD parentId, wchar_t *name)
+{
+    DWORD found = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && found == 0;
+         more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ParentProcessID == parentId && _wcsicmp(entry.szExeFile, L"conhost.exe") != 0) {
+            found = entry.th32ProcessID;
+            wcscpy(name, entry.szExeFile);
+        }
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+// Reads the child's console until `expected` is on it or time runs out.
+void ReportScreen(DWORD childId, const wchar_t *expected, DWORD deadline)
+{
+    static wchar_t screen[200 * 300];
+    FreeConsole();
+    bool attached = false;
+    bool found = false;
+    int width = 0;
+    int rows = 0;
+    while (!found && GetTickCount() < deadline) {
+        if (!attached) attached = AttachConsole(childId) != FALSE;
+        HANDLE output = attached ? CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                               OPEN_EXISTING, 0, nullptr)
+                                 : INVALID_HANDLE_VALUE;
+        CONSOLE_SCREEN_BUFFER_INFO info;
+        if (output != INVALID_HANDLE_VALUE && GetConsoleScreenBufferInfo(output, &info)) {
+            width = info.dwSize.X < 200 ? info.dwSize.X : 200;
+            rows = info.dwCursorPosition.Y + 1 < 300 ? info.dwCursorPosition.Y + 1 : 300;
+            for (int row = 0; row < rows; ++row) {
+                DWORD read = 0;
+                ReadConsoleOutputCharacterW(output, screen + row * width, width,
+                                            COORD{0, static_cast<SHORT>(row)}, &read);
+            }
+            screen[rows * width] = L'\0';
+            found = wcsstr(screen, expected) != nullptr;
+        }
+        if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+        if (!found) Sleep(100);
+    }
+    for (int row = 0; row < rows; ++row) {
+        wchar_t line[201];
+        wcsncpy(line, screen + row * width, width);
+        int end = width;
+        while (end > 0 && line[end - 1] == L' ') --end;
+        line[end] = L'\0';
+        Report(L"screen", line);
+    }
+    Report(L"screen-found", found ? L"yes" : L"no");
+}
+
+// Lets the process end by itself until the deadline, then ends it.
+void EndProcess(DWORD processId, DWORD deadline)
+{
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId);
+    if (process == nullptr) return;
+    DWORD now = GetTickCount();
+    if (WaitForSingleObject(process, now < deadline ? deadline - now : 0) != WAIT_OBJECT_0)
+        TerminateProcess(process, 1);
+    CloseHandle(process);
+}
+
+int Run(int count, wchar_t **args)
+{
+    Dialogs dialogs = {};
+    const wchar_t *expected = nullptr;
+    DWORD timeout = 15000;
+    int at = 2;
+    for (; at + 1 < count && args[at][0] == L'-'; at += 2) {
+        if (wcscmp(args[at], L"--press") == 0 && dialogs.pressed < 7) dialogs.press[dialogs.pressed++] = args[at + 1];
+        else if (wcscmp(args[at], L"--screen") == 0) expected = args[at + 1];
+        else if (wcscmp(args[at], L"--timeout") == 0) timeout = static_cast<DWORD>(_wtoi(args[at + 1]));
+    }
+    if (at >= count) return 2;
+    wchar_t commandLine[40000];
+    wcsncpy(commandLine, args[at], 39999);
+    commandLine[39999] = L'\0';
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                        nullptr, &startup, &process)) {
+        Report(L"start", L"failed");
+        return 3;
+    }
+    CloseHandle(process.hThread);
+
+    DWORD deadline = GetTickCount() + timeout;
+    dialogs.processId = process.dwProcessId;
+    dialogs.pressed = 0;
+    DWORD exitCode = STILL_ACTIVE;
+    while (GetTickCount() < deadline) {
+        if (WaitForSingleObject(process.hProcess, 100) == WAIT_OBJECT_0) {
+            GetExitCodeProcess(process.hProcess, &exitCode);
+            break;
+        }
+        dialogs.seen = false;
+        EnumWindows(ReportDialog, reinterpret_cast<LPARAM>(&dialogs));
+        if (dialogs.seen) Sleep(400);
+    }
+    wchar_t text[MAX_PATH] = L"";
+    DWORD childId = FindChild(process.dwProcessId, text);
+    if (childId != 0) Report(L"child", text);
+    if (exitCode == STILL_ACTIVE) {
+        Report(L"exit", L"timeout");
+        TerminateProcess(process.hProcess, 1);
+    } else {
+        _snwprintf(text, MAX_PATH, L"%lu", exitCode);
+        Report(L"exit", text);
+    }
+    CloseHandle(process.hProcess);
+    if (childId != 0 && expected != nullptr) ReportScreen(childId, expected, deadline);
+    if (childId != 0) EndProcess(childId, expected != nullptr ? 0 : deadline);
+    return 0;
+}
+
+} // namespace
+
+int wmain()
+{
+    gOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    int count = 0;
+    wchar_t **args = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (count == 4 && wcscmp(args[1], L"link") == 0) return MakeLink(args[2], args[3]);
+    if (count >= 3 && wcscmp(args[1], L"run") == 0) return Run(count, args);
+    return 2;
+}
