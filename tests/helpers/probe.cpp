@@ -5,6 +5,9 @@
 //       reports every dialog it shows (pressing each BUTTON in turn, then OK), its exit code, the
 //       programs it started and, with --screen, their console screen once TEXT
 //       is on it; then ends every process it started.
+//   probe show COMMANDLINE
+//       starts COMMANDLINE the same way and returns once its dialog or its
+//       console is on the screen, leaving it there.
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -48,6 +51,7 @@ struct Dialogs {
     DWORD processId;
     const wchar_t *press[8];
     int pressed;
+    bool pressNothing;
     bool seen;
 };
 
@@ -91,7 +95,7 @@ BOOL CALLBACK ReportDialog(HWND window, LPARAM param)
     const wchar_t *press = dialogs->press[dialogs->pressed];
     if (press == nullptr) press = L"OK";
     else ++dialogs->pressed;
-    ButtonSearch search = {press, nullptr};
+    ButtonSearch search = {dialogs->pressNothing ? L"" : press, nullptr};
     EnumChildWindows(window, ReportControl, reinterpret_cast<LPARAM>(&search));
     if (search.found != nullptr) {
         Report(L"pressed", press);
@@ -102,7 +106,8 @@ BOOL CALLBACK ReportDialog(HWND window, LPARAM param)
     return FALSE;
 }
 
-// The first program the given process started, other than a console host.
+// The first program the given process started, other than a console host or the
+// desktop process that Wine starts for the first window.
 DWORD FindChild(DWORD parentId, wchar_t *name)
 {
     DWORD found = 0;
@@ -111,7 +116,8 @@ DWORD FindChild(DWORD parentId, wchar_t *name)
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot, &entry); more && found == 0;
          more = Process32NextW(snapshot, &entry)) {
-        if (entry.th32ParentProcessID == parentId && _wcsicmp(entry.szExeFile, L"conhost.exe") != 0) {
+        if (entry.th32ParentProcessID == parentId && _wcsicmp(entry.szExeFile, L"conhost.exe") != 0 &&
+            _wcsicmp(entry.szExeFile, L"explorer.exe") != 0) {
             found = entry.th32ProcessID;
             wcscpy(name, entry.szExeFile);
         }
@@ -172,6 +178,46 @@ void EndProcess(DWORD processId, DWORD deadline)
     CloseHandle(process);
 }
 
+// Starts the command line as the desktop does: no console, no inherited handles.
+bool Start(const wchar_t *line, PROCESS_INFORMATION &process)
+{
+    static wchar_t commandLine[40000];
+    wcsncpy(commandLine, line, 39999);
+    commandLine[39999] = L'\0';
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                        nullptr, &startup, &process)) {
+        Report(L"start", L"failed");
+        return false;
+    }
+    CloseHandle(process.hThread);
+    return true;
+}
+
+int Show(const wchar_t *line)
+{
+    PROCESS_INFORMATION process = {};
+    if (!Start(line, process)) return 3;
+    Dialogs dialogs = {};
+    dialogs.processId = process.dwProcessId;
+    dialogs.pressNothing = true;
+    DWORD deadline = GetTickCount() + 20000;
+    while (!dialogs.seen && GetTickCount() < deadline) {
+        bool ended = WaitForSingleObject(process.hProcess, 100) == WAIT_OBJECT_0;
+        EnumWindows(ReportDialog, reinterpret_cast<LPARAM>(&dialogs));
+        wchar_t name[MAX_PATH];
+        DWORD childId = FindChild(process.dwProcessId, name);
+        if (childId != 0) {
+            Report(L"child", name);
+            ReportScreen(childId, L">", deadline);
+            return 0;
+        }
+        if (ended && !dialogs.seen) break;
+    }
+    return dialogs.seen ? 0 : 1;
+}
+
 int Run(int count, wchar_t **args)
 {
     Dialogs dialogs = {};
@@ -184,19 +230,8 @@ int Run(int count, wchar_t **args)
         else if (wcscmp(args[at], L"--timeout") == 0) timeout = static_cast<DWORD>(_wtoi(args[at + 1]));
     }
     if (at >= count) return 2;
-    wchar_t commandLine[40000];
-    wcsncpy(commandLine, args[at], 39999);
-    commandLine[39999] = L'\0';
-
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
-                        nullptr, &startup, &process)) {
-        Report(L"start", L"failed");
-        return 3;
-    }
-    CloseHandle(process.hThread);
+    if (!Start(args[at], process)) return 3;
 
     DWORD deadline = GetTickCount() + timeout;
     dialogs.processId = process.dwProcessId;
@@ -236,5 +271,6 @@ int wmain()
     wchar_t **args = CommandLineToArgvW(GetCommandLineW(), &count);
     if (count == 4 && wcscmp(args[1], L"link") == 0) return MakeLink(args[2], args[3]);
     if (count >= 3 && wcscmp(args[1], L"run") == 0) return Run(count, args);
+    if (count == 3 && wcscmp(args[1], L"show") == 0) return Show(args[2]);
     return 2;
 }
