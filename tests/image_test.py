@@ -1,0 +1,130 @@
+"""kelvane.exe as Windows sees the file: headers, imports and resources, and
+that two clean builds from different folders give the same bytes."""
+import hashlib
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+import pefile
+
+SOURCE = Path(__file__).resolve().parent.parent
+EXE = Path(os.environ["KELVANE_EXE"])
+US_ENGLISH = 0x0409
+STRINGS = [("CompanyName", ""), ("FileVersion", "0.2"),
+           ("FileDescription", "Opens a console in the target folder"),
+           ("InternalName", "kelvane.exe"), ("LegalCopyright", None), ("LegalTrademarks", None),
+           ("OriginalFilename", "kelvane.exe"), ("ProductName", "kelvane.exe"),
+           ("ProductVersion", "0.2")]
+
+
+def resources(pe):
+    """{(type, id): [(language, bytes)]} for every resource in the image."""
+    found = {}
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for item in kind.directory.entries:
+            for language in item.directory.entries:
+                entry = language.data.struct
+                data = pe.get_data(entry.OffsetToData, entry.Size)
+                found.setdefault((kind.id, item.id), []).append((language.id, data))
+    return found
+
+
+class Image(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.pe = pefile.PE(str(EXE))
+        cls.resources = resources(cls.pe)
+
+    def test_headers_and_imports(self):
+        pe = self.pe
+        self.assertEqual(0x10B, pe.OPTIONAL_HEADER.Magic)  # PE32
+        self.assertEqual(0x14C, pe.FILE_HEADER.Machine)  # i386
+        self.assertEqual(2, pe.OPTIONAL_HEADER.Subsystem)  # Windows GUI
+        self.assertEqual(0, pe.FILE_HEADER.TimeDateStamp)
+        dlls = sorted(entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT)
+        self.assertEqual(["kernel32.dll", "msvcrt.dll", "ole32.dll", "shell32.dll", "user32.dll"],
+                         dlls)
+        self.assertLessEqual(EXE.stat().st_size, 24 * 1024)
+
+    def test_resource_set(self):
+        self.assertEqual({(pefile.RESOURCE_TYPE["RT_VERSION"], 1),
+                          (pefile.RESOURCE_TYPE["RT_GROUP_ICON"], 10000),
+                          (pefile.RESOURCE_TYPE["RT_ICON"], 1),
+                          (pefile.RESOURCE_TYPE["RT_MANIFEST"], 1)}, set(self.resources))
+        for key, copies in self.resources.items():
+            with self.subTest(resource=key):
+                self.assertEqual([US_ENGLISH], [language for language, _ in copies])
+
+    def test_version_record(self):
+        fixed = self.pe.VS_FIXEDFILEINFO[0]
+        self.assertEqual((2, 0, 2, 0),  # 0.2.0.0
+                         (fixed.FileVersionMS, fixed.FileVersionLS,
+                          fixed.ProductVersionMS, fixed.ProductVersionLS))
+        self.assertEqual((0, 0, 0, 1, 0, 0, 0),
+                         (fixed.FileFlagsMask, fixed.FileFlags, fixed.FileOS, fixed.FileType,
+                          fixed.FileSubtype, fixed.FileDateMS, fixed.FileDateLS))
+        tables = [t for info in self.pe.FileInfo[0] for t in getattr(info, "StringTable", [])]
+        self.assertEqual([b"040904E4"], [t.LangID for t in tables])
+        entries = [(k.decode(), v.decode()) for k, v in tables[0].entries.items()]
+        self.assertEqual([key for key, _ in STRINGS], [key for key, _ in entries])
+        for (key, expected), (_, value) in zip(STRINGS, entries):
+            with self.subTest(key=key):
+                if expected is None:
+                    self.assertTrue(value.strip())
+                else:
+                    self.assertEqual(expected, value)
+        variables = [v.entry for info in self.pe.FileInfo[0] for v in getattr(info, "Var", [])]
+        self.assertEqual([{b"Translation": "0x0409 0x04e4"}], variables)
+
+    def test_icon(self):
+        (_, group), = self.resources[(pefile.RESOURCE_TYPE["RT_GROUP_ICON"], 10000)]
+        self.assertEqual((0, 1, 1), struct.unpack_from("<HHH", group))
+        self.assertEqual((16, 16, 0, 0, 1, 4, 296, 1), struct.unpack_from("<BBBBHHIH", group, 6))
+        (_, image), = self.resources[(pefile.RESOURCE_TYPE["RT_ICON"], 1)]
+        self.assertEqual(296, len(image))
+        size, width, height, planes, bits, compression = struct.unpack_from("<IiiHHI", image)
+        self.assertEqual((40, 16, 32, 1, 4, 0), (size, width, height, planes, bits, compression))
+        mask = image[40 + 64 + 128:]
+        self.assertNotEqual(b"\0" * 64, mask, "the icon is transparent outside its shape")
+
+    def test_manifest(self):
+        (_, manifest), = self.resources[(pefile.RESOURCE_TYPE["RT_MANIFEST"], 1)]
+        text = manifest.decode("utf-8")
+        for needle in ['level="asInvoker"', "Microsoft.Windows.Common-Controls", 'version="6.0.0.0"',
+                       "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                       "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
+                       "PerMonitorV2", "true/pm"]:
+            with self.subTest(needle=needle):
+                self.assertIn(needle, text)
+
+
+class Reproducible(unittest.TestCase):
+    def build_copy(self, root):
+        source = root / "source"
+        for part in ("CMakeLists.txt", "cmake", "launcher", "resources"):
+            copy = shutil.copytree if (SOURCE / part).is_dir() else shutil.copyfile
+            source.mkdir(parents=True, exist_ok=True)
+            copy(SOURCE / part, source / part)
+        build = root / "build"
+        subprocess.run(["cmake", "-S", source, "-B", build, "-DBUILD_TESTING=OFF",
+                        "-DCMAKE_BUILD_TYPE=MinSizeRel",
+                        f"-DCMAKE_TOOLCHAIN_FILE={source}/cmake/mingw-w64-i686.cmake"],
+                       check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--build", build, "--target", "kelvane"], check=True,
+                       stdout=subprocess.DEVNULL)
+        return hashlib.sha256((build / "kelvane.exe").read_bytes()).hexdigest()
+
+    def test_two_clean_builds_are_identical(self):
+        with tempfile.TemporaryDirectory() as first, tempfile.TemporaryDirectory() as second:
+            (Path(second) / "elsewhere").mkdir()
+            self.assertEqual(self.build_copy(Path(first)),
+                             self.build_copy(Path(second) / "elsewhere"))
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0], *sys.argv[1:]], verbosity=2)
