@@ -49,18 +49,31 @@ bool IsNetworkPath(const wchar_t *path)
 
 // The interpreter's own copy in the system folder, never one found by the
 // search order (the launcher's folder and the current folder come first there).
+// On 64-bit Windows this 32-bit program's system folder holds the 32-bit
+// interpreter, in which System32 and the registry are redirected and the 64-bit
+// commands are missing; the Sysnative alias reaches the native one.
 bool GetInterpreterPath(wchar_t *interpreter)
 {
-    constexpr wchar_t kName[] = L"\\cmd.exe";
-    UINT length = GetSystemDirectoryW(interpreter, MAX_PATH);
-    if (length == 0 || length + wcslen(kName) >= MAX_PATH) {
+    BOOL wow64 = FALSE;
+    bool native = IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+    const wchar_t *name = native ? L"\\Sysnative\\cmd.exe" : L"\\cmd.exe";
+    UINT length = native ? GetSystemWindowsDirectoryW(interpreter, MAX_PATH)
+                         : GetSystemDirectoryW(interpreter, MAX_PATH);
+    if (length == 0 || length + wcslen(name) >= MAX_PATH) {
         return false;
     }
-    wcscat(interpreter, kName);
+    wcscat(interpreter, name);
     return true;
 }
 
 } // namespace
+
+bool CanOpenConsoleIn(const wchar_t *targetPath)
+{
+    wchar_t folder[kTargetPathUnits];
+    CopyWithoutExtendedPrefix(targetPath, folder);
+    return wcslen(folder) <= MAX_PATH - 2;
+}
 
 FolderHandover BuildConsoleCommand(const wchar_t *targetPath, wchar_t *commandLine, wchar_t *folder)
 {

@@ -24,6 +24,10 @@ enum FolderHandover {
 // Reports nothing; a failed start shows nothing.
 void OpenConsoleIn(const wchar_t *targetPath);
 
+// Whether the interpreter can enter targetPath: it keeps its current folder in a
+// buffer of MAX_PATH units, with a trailing backslash and the terminator.
+bool CanOpenConsoleIn(const wchar_t *targetPath);
+
 // Fills commandLine (kCommandLineUnits) with the interpreter's command line for
 // targetPath. Unless the command names the folder itself, fills folder
 // (kTargetPathUnits) with the folder to hand over as the result says; otherwise

@@ -67,7 +67,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         return 0;
     }
 
-    const wchar_t *argument = args[1];
+    // A shell that quotes a path ending in a backslash, "C:\", hands over C:"
+    // because the splitting rules read \" as a quote. No Windows path holds a
+    // quote, so a last quote stands for that backslash.
+    wchar_t *argument = args[1];
+    size_t length = wcslen(argument);
+    if (length > 0 && argument[length - 1] == L'"') {
+        argument[length - 1] = L'\\';
+    }
+
     DWORD attributes = GetFileAttributesW(argument);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         FailNotAFolder();
@@ -75,7 +83,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 
     wchar_t targetPath[kTargetPathUnits];
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        if (wcslen(argument) >= kTargetPathUnits) {
+        if (length >= kTargetPathUnits) {
             FailNotAFolder();
         }
         wcscpy(targetPath, argument);
@@ -88,7 +96,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         }
     }
 
-    if (!IsExistingFolder(targetPath)) {
+    // A folder too long for the interpreter would leave it in another folder.
+    if (!IsExistingFolder(targetPath) || !CanOpenConsoleIn(targetPath)) {
         FailNotAFolder();
     }
     OpenConsoleIn(targetPath);

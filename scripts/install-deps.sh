@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing kelvane needs on Debian 12, and only what is
-# missing: the i686 MinGW-w64 toolchain, CMake, Wine (with its 32-bit part),
-# Xvfb, ImageMagick for screenshots and python3-pefile for reading the image.
+# missing: the MinGW-w64 toolchains (i686 for kelvane, x86-64 for a test
+# stand-in), CMake, Wine (with its 32-bit part), Xvfb, ImageMagick for screenshots and python3-pefile for reading the image.
 set -euo pipefail
 
-packages=(cmake g++-mingw-w64-i686 wine wine64 wine32:i386 xvfb imagemagick python3 python3-pefile)
+packages=(cmake g++-mingw-w64-i686 g++-mingw-w64-x86-64-win32 wine wine64 wine32:i386 xvfb imagemagick python3 python3-pefile)
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 

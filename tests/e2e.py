@@ -22,7 +22,8 @@ ROOT = DRIVE_C / "kt"          # C:\kt: every file the tests make
 RECORD = ROOT / "record.txt"   # what the stand-in interpreter writes
 MESSAGE = {"dialog": ["Kelvane by Tamrik"], "static": ["It is not a folder"],
            "button": ["OK"], "pressed": ["OK"], "exit": ["0"]}
-SYSTEM_CMD = r"c:\windows\syswow64\cmd.exe"
+# On this 64-bit prefix the native interpreter: the 64-bit stand-in in System32.
+SYSTEM_CMD = r"c:\windows\system32\cmd.exe"
 
 
 def env(real_interpreter):
@@ -78,7 +79,7 @@ class Case(unittest.TestCase):
 
     def assertSystemInterpreter(self, started):
         self.assertEqual(1, len(started), started)
-        self.assertEqual(SYSTEM_CMD, started[0]["image"].lower().replace("system32", "syswow64"))
+        self.assertEqual((SYSTEM_CMD, "64"), (started[0]["image"].lower(), started[0]["bits"]))
 
     def assertStarted(self, started, command, directory=None):
         self.assertSystemInterpreter(started)
@@ -110,6 +111,18 @@ class FolderRoad(Case):
                 self.assertEqual(["0"], seen["exit"])
                 self.assertStarted(started, command)
 
+    def test_quoted_path_ending_in_backslash(self):
+        # A shell writes "C:\" and the platform's splitting hands over C:"
+        table = [
+            ('"C:\\"', 'cmd.exe /K C: && cd "\\"'),
+            (f'"{folder("my dir")}\\"', 'cmd.exe /K C: && cd "\\kt\\my dir\\"'),
+        ]
+        for arguments, command in table:
+            with self.subTest(arguments=arguments):
+                seen, started = kelvane(arguments)
+                self.assertEqual(["0"], seen["exit"])
+                self.assertStarted(started, command)
+
     def test_folders_kept_off_the_command_line(self):
         # Forms that would put the path in command position, or a '%' inside the
         # quotes, open with the folder as the interpreter's starting directory.
@@ -122,6 +135,8 @@ class FolderRoad(Case):
             ('"a&calc"', ROOT / "rel", "\\kt\\rel\\a&calc"),
             ("dir", ROOT / "rel", "\\kt\\rel\\dir"),
             (".", ROOT / "rel", "\\kt\\rel"),
+            ("..", ROOT / "rel" / "dir", "\\kt\\rel"),
+            ("dir/", ROOT / "rel", "\\kt\\rel\\dir"),
         ]
         for arguments, cwd, directory in table:
             with self.subTest(arguments=arguments):
@@ -172,6 +187,53 @@ class ShortcutRoad(Case):
                 self.assertEqual([], started)
 
 
+class HostileShortcuts(Case):
+    link = ShortcutRoad.link
+
+    def test_files_that_are_no_links(self):
+        valid = ROOT / "valid.lnk"
+        self.link("valid.lnk", folder("valid target"))
+        data = valid.read_bytes()
+        files = {"truncated.lnk": data[: len(data) // 2], "empty.lnk": b"", "zero-byte": b"",
+                 "text.lnk": b"[InternetShortcut]\r\nURL=file:///C:/\r\n"}
+        for name, content in files.items():
+            (ROOT / name).write_bytes(content)
+        os.makedirs(ROOT.joinpath("deep", *["d" * 200] * 4), exist_ok=True)
+        cases = [f"C:\\kt\\{name}" for name in files]
+        cases += [self.link("pc.lnk", "::{20D04FE0-3AEA-1069-A2D8-08002B30309D}"),
+                  self.link("long.lnk", "C:\\kt\\deep\\" + "\\".join(["d" * 200] * 4)),
+                  "Z:" + str(BUILD / "tests" / "probe.exe").replace("/", "\\")]
+        for case in cases:
+            with self.subTest(case=case[:40]):
+                seen, started = kelvane(f'"{case}"')
+                self.assertMessage(seen)
+                self.assertEqual([], started)
+
+    def test_folder_named_like_a_link_is_a_folder(self):
+        seen, started = kelvane(folder("x.lnk"))
+        self.assertEqual(["0"], seen["exit"])
+        self.assertStarted(started, 'cmd.exe /K C: && cd "\\kt\\x.lnk"')
+
+    def test_mutated_links_end_in_one_of_two_outcomes(self):
+        # Bytes of a valid link flipped one at a time, each file run to its end.
+        target = folder("mutation target")
+        self.link("seed.lnk", target)
+        seed = (ROOT / "seed.lnk").read_bytes()
+        step = max(1, len(seed) // 120)
+        for offset in range(0, len(seed), step):
+            mutated = bytearray(seed)
+            mutated[offset] ^= 0xFF if offset % 2 else 0x01
+            (ROOT / "m.lnk").write_bytes(bytes(mutated))
+            with self.subTest(offset=offset):
+                seen, started = kelvane("C:\\kt\\m.lnk")
+                self.assertEqual(["0"], seen["exit"])
+                if started:
+                    self.assertStarted(started, f'cmd.exe /K C: && cd "{target[2:]}"')
+                    self.assertNotIn("dialog", seen)
+                else:
+                    self.assertMessage(seen)
+
+
 class PickerRoad(Case):
     def test_dialog_and_ok_on_initial_selection(self):
         seen, started = kelvane("", press=["OK"])
@@ -196,9 +258,17 @@ class FailureRoads(Case):
         deep = ROOT / "deep"
         parts = ["d" * 200] * 5
         os.makedirs(deep.joinpath(*parts), exist_ok=True)
+        for length in (999 - 15, 1000 - 15):
+            os.makedirs(deep / "\\".join(parts)[:length].replace("\\", "/"), exist_ok=True)
         too_long = "\\\\?\\C:\\kt\\deep\\" + "\\".join(parts)
+        os.makedirs(ROOT.joinpath("deep", "d" * 240, "e" * 200), exist_ok=True)
         table = {
             "nothing there": "C:\\kt\\nothing-here",
+            "folder of 999 units": "\\\\?\\C:\\kt\\deep\\" + "\\".join(parts)[: 999 - 15],
+            "folder of 1000 units": "\\\\?\\C:\\kt\\deep\\" + "\\".join(parts)[: 1000 - 15],
+            "32 000 units": "C:\\" + "x" * 32000,
+            "too long for the interpreter": f"C:\\kt\\deep\\{'d' * 240}\\{'e' * 200}",
+            "too long, extended form": f"\\\\?\\C:\\kt\\deep\\{'d' * 240}\\{'e' * 200}",
             "empty argument": '""',
             "missing drive": "Q:\\nowhere",
             "folder longer than 999 units": too_long,

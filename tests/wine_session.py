@@ -1,7 +1,7 @@
 """Starts and ends the one Wine session that the whole test run shares.
 
 start: a private Xvfb display, a fresh test-owned prefix inside the build tree
-(with the recording stand-in installed as its 32-bit cmd.exe), and a persistent
+(with the recording stand-ins installed as its 32-bit and 64-bit cmd.exe), and a persistent
 wineserver, so that no test waits for either. stop: ends all of it.
 """
 import json
@@ -15,7 +15,7 @@ from pathlib import Path
 
 
 def session_dir(build):
-    return Path(build) / "wine-session"
+    return Path(build).resolve() / "wine-session"
 
 
 def wine_env(session, display=None):
@@ -31,7 +31,7 @@ def quiet(**kwargs):
                 start_new_session=True, **kwargs)
 
 
-def start(build, stand_in):
+def start(build, stand_in, stand_in64):
     session = session_dir(build)
     stop(build)
     shutil.rmtree(session, ignore_errors=True)
@@ -53,8 +53,9 @@ def start(build, stand_in):
     subprocess.Popen(["wineserver", "-p"], **quiet(env=env)).wait(timeout=30)
     subprocess.run(["wineboot", "--init"], timeout=300, check=True, **quiet(env=env))
 
-    system32 = session / "prefix" / "drive_c" / "windows" / "syswow64"
-    shutil.copyfile(stand_in, system32 / "cmd.exe")
+    windows = session / "prefix" / "drive_c" / "windows"
+    shutil.copyfile(stand_in, windows / "syswow64" / "cmd.exe")
+    shutil.copyfile(stand_in64, windows / "system32" / "cmd.exe")
     (session / "session.json").write_text(json.dumps({"display": display, "xvfb": xvfb.pid}))
     print("wine session on display", display)
 
@@ -75,6 +76,6 @@ def stop(build):
 
 if __name__ == "__main__":
     if sys.argv[1] == "start":
-        start(sys.argv[2], sys.argv[3])
+        start(*sys.argv[2:5])
     else:
         stop(sys.argv[2])

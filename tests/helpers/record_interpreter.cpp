@@ -35,7 +35,7 @@ int wmain()
     AppendLine(file, L"cmdline", GetCommandLineW());
     if (GetEnvironmentVariableW(L"KELVANE_FOLDER", text, 4096) == 0) text[0] = L'\0';
     AppendLine(file, L"folder", text);
-    AppendLine(file, L"console", GetConsoleWindow() != nullptr ? L"own" : L"none");
+    AppendLine(file, L"bits", sizeof(void *) == 8 ? L"64" : L"32");
     CloseHandle(file);
     return 0;
 }
