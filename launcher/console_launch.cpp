@@ -9,8 +9,9 @@ namespace {
 constexpr wchar_t kDriveCommand[] = L"cmd.exe /K %ls && cd \"%ls\"";
 
 // A folder the classic form cannot carry safely is never written on the command
-// line: no unit of it may be run as a command or expanded as a '%' reference.
-// It becomes the interpreter's starting directory instead.
+// line: no unit of it may be run as a command or expanded as a '%' reference,
+// and cd does not take every spelling (forward slashes). It becomes the
+// interpreter's starting directory instead, which the platform makes whole.
 constexpr wchar_t kDirectoryCommand[] = L"cmd.exe /K";
 
 // The interpreter refuses a network folder as its starting directory; pushd maps a
@@ -78,7 +79,7 @@ bool CanOpenConsoleIn(const wchar_t *targetPath)
 FolderHandover BuildConsoleCommand(const wchar_t *targetPath, wchar_t *commandLine, wchar_t *folder)
 {
     folder[0] = L'\0';
-    if (!StartsWithDrive(targetPath) || wcschr(targetPath, L'%') != nullptr) {
+    if (!StartsWithDrive(targetPath) || wcspbrk(targetPath, L"%/") != nullptr) {
         CopyWithoutExtendedPrefix(targetPath, folder);
         if (IsNetworkPath(folder)) {
             _snwprintf(commandLine, kCommandLineUnits, kVariableCommand, kFolderVariable,

@@ -27,7 +27,7 @@ const Case kCases[] = {
     {L"C:\\a:b", L"cmd.exe /K C: && cd \"\\a:b\"", kFolderInCommand, L""},
     {L"C:\\a&b (x) ^!;,=@[]'", L"cmd.exe /K C: && cd \"\\a&b (x) ^!;,=@[]'\"", kFolderInCommand, L""},
     {L"Z:\\\u00fc\u6f22\U0001F600", L"cmd.exe /K Z: && cd \"\\\u00fc\u6f22\U0001F600\"", kFolderInCommand, L""},
-    // Never on the command line: '%', relative names, extended-length forms.
+    // Never on the command line: '%', '/', relative names, extended-length forms.
     {L"C:\\%USERPROFILE%", kOpenInDirectory, kFolderAsDirectory, L"C:\\%USERPROFILE%"},
     {L"C:\\x\\%OS%x", kOpenInDirectory, kFolderAsDirectory, L"C:\\x\\%OS%x"},
     {L".", kOpenInDirectory, kFolderAsDirectory, L"."},
@@ -36,6 +36,7 @@ const Case kCases[] = {
     {L"\\\\?\\C:\\dir", kOpenInDirectory, kFolderAsDirectory, L"C:\\dir"},
     {L"\\Work", kOpenInDirectory, kFolderAsDirectory, L"\\Work"},
     {L"1:\\x", kOpenInDirectory, kFolderAsDirectory, L"1:\\x"},
+    {L"C:/Work/src", kOpenInDirectory, kFolderAsDirectory, L"C:/Work/src"},
     // Network folders: pushd through the variable.
     {L"\\\\server\\share\\dir", kOpenFromVariable, kFolderInVariable, L"\\\\server\\share\\dir"},
     {L"\\\\server\\share\\%OS%", kOpenFromVariable, kFolderInVariable, L"\\\\server\\share\\%OS%"},

@@ -26,16 +26,18 @@ MESSAGE = {"dialog": ["Kelvane by Tamrik"], "static": ["It is not a folder"],
 SYSTEM_CMD = r"c:\windows\system32\cmd.exe"
 
 
-def env(real_interpreter):
+def env(real_interpreter, prefix=None):
     display = json.loads((SESSION / "session.json").read_text())["display"]
     result = wine_session.wine_env(SESSION, display)
+    if prefix is not None:
+        result["WINEPREFIX"] = str(prefix)
     result["WINEDLLOVERRIDES"] += ";cmd.exe=" + ("b" if real_interpreter else "n")
     result["KELVANE_TEST_RECORD"] = r"C:\kt\record.txt"
     return result
 
 
-def probe(*args, real=False, cwd=None):
-    out = subprocess.run(["wine", str(BUILD / "tests" / "probe.exe"), *args], env=env(real),
+def probe(*args, real=False, cwd=None, prefix=None):
+    out = subprocess.run(["wine", str(BUILD / "tests" / "probe.exe"), *args], env=env(real, prefix),
                          cwd=cwd or ROOT, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                          stderr=subprocess.DEVNULL, timeout=90).stdout.decode("utf-8")
     seen = {}
@@ -45,17 +47,21 @@ def probe(*args, real=False, cwd=None):
     return seen
 
 
-def kelvane(arguments, press=(), screen=None, exe=None, cwd=None):
+def kelvane(arguments, press=(), screen=None, exe=None, cwd=None, prefix=None, select=None):
     """Runs kelvane.exe with the given command-line tail; returns what the
     probe saw and, for the stand-in, what the interpreter recorded."""
-    RECORD.unlink(missing_ok=True)
+    record = RECORD if prefix is None else prefix / "drive_c" / "kt" / "record.txt"
+    record.unlink(missing_ok=True)
     exe = exe or str(BUILD / "kelvane.exe")
     line = f'"{exe}" {arguments}' if arguments else f'"{exe}"'
     options = [o for p in press for o in ("--press", p)]
+    if select is not None:
+        options += ["--select", str(select)]
     if screen is not None:
         options += ["--screen", screen]
-    seen = probe("run", *options, "--timeout", "20000", line, real=screen is not None, cwd=cwd)
-    records = RECORD.read_text("utf-8").split("image=")[1:] if RECORD.exists() else []
+    seen = probe("run", *options, "--timeout", "20000", line, real=screen is not None, cwd=cwd,
+                 prefix=prefix)
+    records = record.read_text("utf-8").split("image=")[1:] if record.exists() else []
     started = [dict(item.split("=", 1) for item in ("image=" + r).strip().split("\n"))
                for r in records]
     return seen, started
@@ -244,6 +250,15 @@ class PickerRoad(Case):
         self.assertEqual(1, len(started), started)
         self.assertRegex(started[0]["cmdline"], r'^cmd\.exe /K C: && cd "\\users\\[^"]+\\Desktop"$')
 
+    def test_entry_without_a_file_system_path(self):
+        # Below the desktop: "/", Documents, My Computer, Trash.
+        seen, started = kelvane("", select=2, press=["OK"])
+        self.assertEqual(["yes"], seen["selected"])
+        self.assertEqual(["Browse for Folder", "Kelvane by Tamrik"], seen["dialog"])
+        self.assertEqual("It is not a folder", seen["static"][-1])
+        self.assertEqual(["0"], seen["exit"])
+        self.assertEqual([], started)
+
     def test_cancel_shows_the_message(self):
         seen, started = kelvane("", press=["Cancel"])
         self.assertEqual(["Browse for Folder", "Kelvane by Tamrik"], seen["dialog"])
@@ -280,14 +295,56 @@ class FailureRoads(Case):
                 self.assertEqual([], started)
 
 
+class NativeInterpreter(Case):
+    """64-bit Windows gets its native interpreter (every other test runs on a
+    64-bit prefix); 32-bit Windows keeps the system folder's one."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = SESSION / "prefix32"
+        environment = env(False, cls.prefix)
+        environment["WINEARCH"] = "win32"
+        subprocess.run(["wineboot", "--init"], env=environment, timeout=300, check=True,
+                       **wine_session.quiet())
+        shutil.copyfile(BUILD / "tests" / "record_interpreter.exe",
+                        cls.prefix / "drive_c" / "windows" / "system32" / "cmd.exe")
+        (cls.prefix / "drive_c" / "kt" / "folder").mkdir(parents=True, exist_ok=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run(["wineserver", "-k"], env=env(False, cls.prefix), timeout=60, check=False)
+
+    def test_which_interpreter_starts(self):
+        table = [(None, r"c:\windows\system32\cmd.exe", "64"),
+                 (self.prefix, r"c:\windows\system32\cmd.exe", "32")]
+        folder("folder")
+        for prefix, image, bits in table:
+            with self.subTest(bits=bits):
+                seen, started = kelvane(r"C:\kt\folder", prefix=prefix,
+                                        cwd=(prefix or SESSION / "prefix") / "drive_c" / "kt")
+                self.assertEqual(["0"], seen["exit"])
+                self.assertEqual(1, len(started), started)
+                self.assertEqual((image, bits), (started[0]["image"].lower(), started[0]["bits"]))
+                self.assertEqual(r'cmd.exe /K C: && cd "\kt\folder"', started[0]["cmdline"])
+
+
 class RealInterpreter(Case):
     def test_prompt_shows_the_folder(self):
+        # Batch files named like the words of the command line, planted in the
+        # current folder: none of them may run.
+        rel = ROOT / "rel"
         folder("rel", "x;calc")
-        table = [
-            (f'"{folder("a b & c")}"', None, "C:\\kt\\a b & c>"),
-            (f'"{folder("%OS%x")}"', None, "C:\\kt\\%OS%x>"),
-            (f'"{folder("a&echo X")}"', None, "C:\\kt\\a&echo X>"),
-            ('"x;calc"', ROOT / "rel", "\\kt\\rel\\x;calc>"),
+        folder("rel", "a")
+        for word in ("cd", "C", "pushd", "a", "x", "calc", "echo"):
+            (rel / f"{word}.bat").write_text("@echo INJECTED\r\n")
+        names = ["a b & c", "%OS%x", "%USERPROFILE%", "a&echo X", "(x)", "x;calc", "it's",
+                 "bang!", "^caret", "c,o=m@[1]", " leading blank", "ü é 漢字"]
+        table = [(f'"{folder(name)}"', None, f"C:\\kt\\{name}>") for name in names]
+        table += [
+            ('"x;calc"', rel, "\\kt\\rel\\x;calc>"),
+            ("a", rel, "\\kt\\rel\\a>"),
+            ("C:/kt/rel", None, "C:\\kt\\rel>"),
+            ('"C:\\kt\\rel\\"', None, "C:\\kt\\rel>"),
         ]
         for arguments, cwd, prompt in table:
             with self.subTest(arguments=arguments):
@@ -295,6 +352,7 @@ class RealInterpreter(Case):
                 self.assertEqual(["yes"], seen["screen-found"], seen.get("screen"))
                 screen = "\n".join(seen["screen"])
                 self.assertNotIn("Windows_NT", screen)
+                self.assertNotIn("INJECTED", screen)
                 self.assertNotRegex(screen, r"(?m)^X$")
                 self.assertNotIn("not found", screen.lower())
 

@@ -1,7 +1,8 @@
 // Test helper that does what a user does with kelvane.exe, and says what it saw.
 //   probe link LINK TARGET        makes a shortcut through the shell-link object
-//   probe run [--press BUTTON]... [--screen TEXT] [--timeout MS] COMMANDLINE
+//   probe run [--select N] [--press BUTTON]... [--screen TEXT] [--timeout MS] COMMANDLINE
 //       starts COMMANDLINE as the desktop does (no console, no inherited handles),
+//       selects the Nth entry below the top of a dialog's folder tree,
 //       reports every dialog it shows (pressing each BUTTON in turn, then OK), its exit code, the
 //       programs it started and, with --screen, their console screen once TEXT
 //       is on it; then ends every process it started.
@@ -9,6 +10,7 @@
 //       starts COMMANDLINE the same way and returns once its dialog or its
 //       console is on the screen, leaving it there.
 #include <windows.h>
+#include <commctrl.h>
 #include <objbase.h>
 #include <shlobj.h>
 #include <shellapi.h>
@@ -51,6 +53,7 @@ struct Dialogs {
     DWORD processId;
     const wchar_t *press[8];
     int pressed;
+    int select;
     bool pressNothing;
     bool seen;
 };
@@ -95,6 +98,17 @@ BOOL CALLBACK ReportDialog(HWND window, LPARAM param)
     const wchar_t *press = dialogs->press[dialogs->pressed];
     if (press == nullptr) press = L"OK";
     else ++dialogs->pressed;
+    HWND tree = FindWindowExW(window, nullptr, L"SysTreeView32", nullptr);
+    if (tree != nullptr && dialogs->select >= 0) {
+        LRESULT item = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+        item = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, item);
+        for (int i = 0; i < dialogs->select && item != 0; ++i)
+            item = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, item);
+        SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, item);
+        Report(L"selected", item != 0 ? L"yes" : L"no");
+        dialogs->select = -1;
+        Sleep(300);
+    }
     ButtonSearch search = {dialogs->pressNothing ? L"" : press, nullptr};
     EnumChildWindows(window, ReportControl, reinterpret_cast<LPARAM>(&search));
     if (search.found != nullptr) {
@@ -201,6 +215,7 @@ int Show(const wchar_t *line)
     if (!Start(line, process)) return 3;
     Dialogs dialogs = {};
     dialogs.processId = process.dwProcessId;
+    dialogs.select = -1;
     dialogs.pressNothing = true;
     DWORD deadline = GetTickCount() + 20000;
     while (!dialogs.seen && GetTickCount() < deadline) {
@@ -221,12 +236,14 @@ int Show(const wchar_t *line)
 int Run(int count, wchar_t **args)
 {
     Dialogs dialogs = {};
+    dialogs.select = -1;
     const wchar_t *expected = nullptr;
     DWORD timeout = 15000;
     int at = 2;
     for (; at + 1 < count && args[at][0] == L'-'; at += 2) {
         if (wcscmp(args[at], L"--press") == 0 && dialogs.pressed < 7) dialogs.press[dialogs.pressed++] = args[at + 1];
         else if (wcscmp(args[at], L"--screen") == 0) expected = args[at + 1];
+        else if (wcscmp(args[at], L"--select") == 0) dialogs.select = _wtoi(args[at + 1]);
         else if (wcscmp(args[at], L"--timeout") == 0) timeout = static_cast<DWORD>(_wtoi(args[at + 1]));
     }
     if (at >= count) return 2;
