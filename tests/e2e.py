@@ -108,6 +108,8 @@ class FolderRoad(Case):
     def test_drive_root_and_extra_arguments(self):
         table = [
             ("C:\\", 'cmd.exe /K C: && cd "\\"'),
+            ("C:", 'cmd.exe /K C: && cd ""'),
+            ("C:.", 'cmd.exe /K C: && cd "."'),
             (f'{folder("first")} {folder("second")}', 'cmd.exe /K C: && cd "\\kt\\first"'),
             (f'"{folder("one two")}" C:\\nothing', 'cmd.exe /K C: && cd "\\kt\\one two"'),
         ]
@@ -225,7 +227,7 @@ class HostileShortcuts(Case):
         target = folder("mutation target")
         self.link("seed.lnk", target)
         seed = (ROOT / "seed.lnk").read_bytes()
-        step = max(1, len(seed) // 120)
+        step = max(1, len(seed) // 240)
         for offset in range(0, len(seed), step):
             mutated = bytearray(seed)
             mutated[offset] ^= 0xFF if offset % 2 else 0x01
