@@ -14,6 +14,13 @@ bool IsExistingFolder(const wchar_t *path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// The platform's link reader can fault on a damaged file. Such a file is no
+// shortcut, so the user gets the one message rather than a crash report.
+LONG WINAPI FailOnFault(EXCEPTION_POINTERS *)
+{
+    FailNotAFolder();
+}
+
 } // namespace
 
 [[noreturn]] void FailNotAFolder()
@@ -88,9 +95,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         }
         wcscpy(targetPath, argument);
     } else {
+        LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = SetUnhandledExceptionFilter(FailOnFault);
         OleInitialize(nullptr);
         bool resolved = ResolveShortcut(argument, targetPath);
         OleUninitialize();
+        SetUnhandledExceptionFilter(previousFilter);
         if (!resolved) {
             FailNotAFolder();
         }
