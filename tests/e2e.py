@@ -87,11 +87,9 @@ class Case(unittest.TestCase):
         self.assertEqual(1, len(started), started)
         self.assertEqual((SYSTEM_CMD, "64"), (started[0]["image"].lower(), started[0]["bits"]))
 
-    def assertStarted(self, started, command, directory=None):
+    def assertStarted(self, started, command):
         self.assertSystemInterpreter(started)
         self.assertEqual(command, started[0]["cmdline"])
-        if directory is not None:
-            self.assertEqual(directory.lower(), started[0]["cwd"].lower().rstrip("\\"))
 
 
 class FolderRoad(Case):
@@ -105,23 +103,14 @@ class FolderRoad(Case):
                 self.assertNotIn("dialog", seen)
                 self.assertStarted(started, f'cmd.exe /K C: && cd "{path[2:]}"')
 
-    def test_drive_root_and_extra_arguments(self):
+    def test_drive_forms_and_extra_arguments(self):
         table = [
             ("C:\\", 'cmd.exe /K C: && cd "\\"'),
             ("C:", 'cmd.exe /K C: && cd ""'),
             ("C:.", 'cmd.exe /K C: && cd "."'),
             (f'{folder("first")} {folder("second")}', 'cmd.exe /K C: && cd "\\kt\\first"'),
             (f'"{folder("one two")}" C:\\nothing', 'cmd.exe /K C: && cd "\\kt\\one two"'),
-        ]
-        for arguments, command in table:
-            with self.subTest(arguments=arguments):
-                seen, started = kelvane(arguments)
-                self.assertEqual(["0"], seen["exit"])
-                self.assertStarted(started, command)
-
-    def test_quoted_path_ending_in_backslash(self):
-        # A shell writes "C:\" and the platform's splitting hands over C:"
-        table = [
+            # A shell writes "C:\" and the platform's splitting hands over C:"
             ('"C:\\"', 'cmd.exe /K C: && cd "\\"'),
             (f'"{folder("my dir")}\\"', 'cmd.exe /K C: && cd "\\kt\\my dir\\"'),
         ]

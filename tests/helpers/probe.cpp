@@ -228,7 +228,7 @@ int Show(const wchar_t *line)
             ReportScreen(childId, L">", deadline);
             return 0;
         }
-        if (ended && !dialogs.seen) break;
+        if (ended) break;
     }
     return dialogs.seen ? 0 : 1;
 }
