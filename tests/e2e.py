@@ -5,17 +5,20 @@ and reads what a user would see: the dialog or message, the exit code, and what
 the interpreter was started with (the recording stand-in) or its console screen
 (the real interpreter). Run by ctest inside the shared Wine session.
 """
+import hashlib
 import json
 import os
 import shutil
 import subprocess
 import sys
 import unittest
+import zipfile
 from pathlib import Path
 
 import wine_session
 
 BUILD = Path(os.environ["KELVANE_BUILD"])
+PROJECT = Path(__file__).resolve().parent.parent
 SESSION = wine_session.session_dir(BUILD)
 DRIVE_C = SESSION / "prefix" / "drive_c"
 ROOT = DRIVE_C / "kt"          # C:\kt: every file the tests make
@@ -47,13 +50,16 @@ def probe(*args, real=False, cwd=None, prefix=None):
     return seen
 
 
-def kelvane(arguments, press=(), screen=None, exe=None, cwd=None, prefix=None, select=None):
-    """Runs kelvane.exe with the given command-line tail; returns what the
-    probe saw and, for the stand-in, what the interpreter recorded."""
+def kelvane(arguments, press=(), screen=None, exe=None, cwd=None, prefix=None, select=None,
+            line=None):
+    """Runs kelvane.exe with the given command-line tail (or the whole command
+    line); returns what the probe saw and, for the stand-in, what the
+    interpreter recorded."""
     record = RECORD if prefix is None else prefix / "drive_c" / "kt" / "record.txt"
     record.unlink(missing_ok=True)
     exe = exe or str(BUILD / "kelvane.exe")
-    line = f'"{exe}" {arguments}' if arguments else f'"{exe}"'
+    if line is None:
+        line = f'"{exe}" {arguments}' if arguments else f'"{exe}"'
     options = [o for p in press for o in ("--press", p)]
     if select is not None:
         options += ["--select", str(select)]
@@ -284,6 +290,69 @@ class FailureRoads(Case):
                 seen, started = kelvane(arguments)
                 self.assertMessage(seen)
                 self.assertEqual([], started)
+
+
+class ExplorerIntegration(Case):
+    """The registry files, imported as a user imports them, give Explorer a
+    command that opens the console in the folder, the background's folder or
+    the drive root; their removal files take the entries away again."""
+
+    def regedit(self, name):
+        path = PROJECT / "integration" / name
+        subprocess.run(["wine", "regedit", "/S", f"Z:{path}".replace("/", "\\")], env=env(False),
+                       timeout=120, check=True, **wine_session.quiet())
+
+    def test_menu_entries_open_the_console_and_go_away(self):
+        installed = next((DRIVE_C / "users").glob("*/AppData/Local"))
+        (installed / "Programs" / "kelvane").mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(BUILD / "kelvane.exe", installed / "Programs" / "kelvane" / "kelvane.exe")
+        exe = f"C:\\users\\{installed.parent.parent.name}\\AppData\\Local\\Programs\\kelvane\\kelvane.exe"
+        table = [
+            ("folders", "Directory", folder("from Explorer"), "C:\\kt\\from Explorer>"),
+            ("folder-background", "Directory\\Background", folder("back & ground"),
+             "C:\\kt\\back & ground>"),
+            ("drives", "Drive", "C:\\", "C:\\>"),
+        ]
+        for name, class_name, path, prompt in table:
+            with self.subTest(name=name):
+                self.regedit(f"{name}.reg")
+                verb = probe("verb", class_name, path)
+                self.assertEqual(["Open console here"], verb["text"])
+                self.assertEqual([exe], verb["icon"])
+                self.assertEqual([f'"{exe}" "{path}"'], verb["command"])
+                seen, started = kelvane(None, line=verb["command"][0])
+                self.assertEqual(["0"], seen["exit"])
+                self.assertStarted(started, f'cmd.exe /K C: && cd "{path[2:]}"')
+                seen, _ = kelvane(None, line=verb["command"][0], screen=prompt)
+                self.assertEqual(["yes"], seen["screen-found"], seen.get("screen"))
+
+                self.regedit(f"{name}-remove.reg")
+                self.assertEqual({"verb": ["missing"]}, probe("verb", class_name, path))
+
+
+class ReleasePackage(Case):
+    def test_unpacked_package_runs(self):
+        out = ROOT / "package"
+        subprocess.run(["cpack", "--config", str(BUILD / "CPackConfig.cmake"), "-B", str(out)],
+                       cwd=BUILD, check=True, stdout=subprocess.DEVNULL)
+        package = out / "kelvane-0.2-win32.zip"
+        digest = hashlib.sha256(package.read_bytes()).hexdigest()
+        self.assertEqual(f"{digest}  kelvane-0.2-win32.zip\n", (out / "SHA256SUMS").read_text())
+
+        with zipfile.ZipFile(package) as archive:
+            archive.extractall(ROOT / "unpacked")
+            names = sorted(n for n in archive.namelist() if not n.endswith("/"))
+        integration = sorted(p.name for p in (PROJECT / "integration").iterdir())
+        self.assertEqual(sorted(f"kelvane-0.2-win32/{name}" for name in
+                                ["kelvane.exe", "README.md", "LICENSE",
+                                 *(f"integration/{n}" for n in integration)]), names)
+        unpacked = ROOT / "unpacked" / "kelvane-0.2-win32"
+        self.assertEqual((BUILD / "kelvane.exe").read_bytes(), (unpacked / "kelvane.exe").read_bytes())
+
+        seen, started = kelvane(f'"{folder("from the package")}"',
+                                exe="C:\\kt\\unpacked\\kelvane-0.2-win32\\kelvane.exe")
+        self.assertEqual(["0"], seen["exit"])
+        self.assertStarted(started, 'cmd.exe /K C: && cd "\\kt\\from the package"')
 
 
 class NativeInterpreter(Case):

@@ -9,6 +9,10 @@
 //   probe show COMMANDLINE
 //       starts COMMANDLINE the same way and returns once its dialog or its
 //       console is on the screen, leaving it there.
+//   probe verb CLASS PATH
+//       reports the menu text, icon and command of the kelvane verb of CLASS
+//       (Directory, Directory\Background, Drive), the command filled in with PATH
+//       as Explorer fills it in, or verb=missing.
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
@@ -46,6 +50,47 @@ int MakeLink(const wchar_t *linkPath, const wchar_t *target)
     if (link) link->Release();
     CoUninitialize();
     return SUCCEEDED(hr) ? 0 : 1;
+}
+
+// Explorer reads the classes view, in which the user's own classes stand over
+// the machine's; Wine has no such merged view, so the user's half is read here.
+// Expandable strings come back expanded, as Explorer expands them.
+int ReportVerb(const wchar_t *className, const wchar_t *path)
+{
+    wchar_t key[MAX_PATH];
+    _snwprintf(key, MAX_PATH, L"Software\\Classes\\%ls\\shell\\kelvane", className);
+    key[MAX_PATH - 1] = L'\0';
+    wchar_t text[2048];
+    DWORD size = sizeof text;
+    if (RegGetValueW(HKEY_CURRENT_USER, key, nullptr, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS) {
+        Report(L"verb", L"missing");
+        return 0;
+    }
+    Report(L"text", text);
+    size = sizeof text;
+    if (RegGetValueW(HKEY_CURRENT_USER, key, L"Icon", RRF_RT_REG_SZ, nullptr, text, &size) == ERROR_SUCCESS)
+        Report(L"icon", text);
+    wcscat(key, L"\\command");
+    size = sizeof text;
+    if (RegGetValueW(HKEY_CURRENT_USER, key, nullptr, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS) {
+        Report(L"command", L"missing");
+        return 0;
+    }
+
+    // %1 and %L stand for the item, %V for the folder of a background.
+    wchar_t line[4096];
+    int at = 0;
+    for (const wchar_t *c = text; *c != L'\0' && at < 4000; ++c) {
+        if (c[0] == L'%' && wcschr(L"1LlVv", c[1]) != nullptr && c[1] != L'\0') {
+            at += _snwprintf(line + at, 4096 - at, L"%ls", path);
+            ++c;
+        } else {
+            line[at++] = *c;
+        }
+    }
+    line[at] = L'\0';
+    Report(L"command", line);
+    return 0;
 }
 
 // The buttons to press, one a dialog, in the order the dialogs appear; OK after them.
@@ -289,5 +334,6 @@ int wmain()
     if (count == 4 && wcscmp(args[1], L"link") == 0) return MakeLink(args[2], args[3]);
     if (count >= 3 && wcscmp(args[1], L"run") == 0) return Run(count, args);
     if (count == 3 && wcscmp(args[1], L"show") == 0) return Show(args[2]);
+    if (count == 4 && wcscmp(args[1], L"verb") == 0) return ReportVerb(args[2], args[3]);
     return 2;
 }
