@@ -106,7 +106,7 @@ class Image(unittest.TestCase):
 class Reproducible(unittest.TestCase):
     def build_copy(self, root):
         source = root / "source"
-        for part in ("CMakeLists.txt", "README.md", "LICENSE", "cmake", "integration",
+        for part in ("CMakeLists.txt", "README.md", "LICENSE", "bench", "cmake", "integration",
                      "launcher", "resources"):
             copy = shutil.copytree if (SOURCE / part).is_dir() else shutil.copyfile
             source.mkdir(parents=True, exist_ok=True)

@@ -2,7 +2,8 @@
 
 start: a private Xvfb display, a fresh test-owned prefix inside the build tree
 (with the recording stand-ins installed as its 32-bit and 64-bit cmd.exe), and a persistent
-wineserver, so that no test waits for either. stop: ends all of it.
+wineserver, so that no test waits for either. stop: ends all of it. The launch
+benchmark runs its own session the same way, under another name.
 """
 import json
 import os
@@ -14,8 +15,8 @@ import time
 from pathlib import Path
 
 
-def session_dir(build):
-    return Path(build).resolve() / "wine-session"
+def session_dir(build, name="wine-session"):
+    return Path(build).resolve() / name
 
 
 def wine_env(session, display=None):
@@ -31,9 +32,9 @@ def quiet(**kwargs):
                 start_new_session=True, **kwargs)
 
 
-def start(build, stand_in, stand_in64):
-    session = session_dir(build)
-    stop(build)
+def start(build, stand_in, stand_in64, name="wine-session"):
+    session = session_dir(build, name)
+    stop(build, name)
     shutil.rmtree(session, ignore_errors=True)
     session.mkdir(parents=True)
 
@@ -60,8 +61,8 @@ def start(build, stand_in, stand_in64):
     print("wine session on display", display)
 
 
-def stop(build):
-    session = session_dir(build)
+def stop(build, name="wine-session"):
+    session = session_dir(build, name)
     info = session / "session.json"
     if (session / "prefix").exists():
         subprocess.run(["wineserver", "-k"], env=wine_env(session), timeout=60, check=False,

@@ -1,5 +1,6 @@
-// Stands in for cmd.exe in the test prefix: appends what it was started with
-// to the file named by KELVANE_TEST_RECORD, then exits.
+// Stands in for cmd.exe in the test prefix: appends what it was started with,
+// and the moment it started (performance counter), to the file named by
+// KELVANE_TEST_RECORD, then exits.
 #include <windows.h>
 
 #include <wchar.h>
@@ -21,6 +22,8 @@ void AppendLine(HANDLE file, const wchar_t *key, const wchar_t *value)
 
 int wmain()
 {
+    LARGE_INTEGER moment;
+    QueryPerformanceCounter(&moment);
     wchar_t recordPath[MAX_PATH];
     if (GetEnvironmentVariableW(L"KELVANE_TEST_RECORD", recordPath, MAX_PATH) == 0) return 1;
     HANDLE file = CreateFileW(recordPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -36,6 +39,8 @@ int wmain()
     if (GetEnvironmentVariableW(L"KELVANE_FOLDER", text, 4096) == 0) text[0] = L'\0';
     AppendLine(file, L"folder", text);
     AppendLine(file, L"bits", sizeof(void *) == 8 ? L"64" : L"32");
+    _snwprintf(text, 4096, L"%lld", moment.QuadPart);
+    AppendLine(file, L"moment", text);
     CloseHandle(file);
     return 0;
 }

@@ -1,0 +1,167 @@
+// Times launches from a folder argument: from the start of a launcher until the
+// (recording stand-in) interpreter starts, for kelvane.exe and the floor in turn.
+//   launch_bench PAIRS KELVANE FOLDER FLOOR RECORD
+// Prints one line a launch: "kelvane|floor SECONDS", then nothing else; any
+// failure ends it with a message on standard output and exit code 1.
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+namespace {
+
+HANDLE gOutput;
+
+[[noreturn]] void Fail(const wchar_t *what)
+{
+    char text[512];
+    int size = WideCharToMultiByte(CP_UTF8, 0, what, -1, text, sizeof text, nullptr, nullptr);
+    DWORD written = 0;
+    WriteFile(gOutput, text, size - 1, &written, nullptr);
+    WriteFile(gOutput, "\n", 1, &written, nullptr);
+    ExitProcess(1);
+}
+
+// The interpreter the launcher starts: the native one, as kelvane picks it.
+void GetInterpreterPath(wchar_t *interpreter)
+{
+    BOOL wow64 = FALSE;
+    if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64) {
+        GetSystemWindowsDirectoryW(interpreter, MAX_PATH);
+        wcscat(interpreter, L"\\Sysnative\\cmd.exe");
+    } else {
+        GetSystemDirectoryW(interpreter, MAX_PATH);
+        wcscat(interpreter, L"\\cmd.exe");
+    }
+}
+
+// Appends text as one argument that CommandLineToArgvW gives back unchanged.
+void AppendQuoted(wchar_t *line, const wchar_t *text)
+{
+    size_t at = wcslen(line);
+    if (at > 0) line[at++] = L' ';
+    line[at++] = L'"';
+    for (const wchar_t *c = text;; ++c) {
+        int slashes = 0;
+        while (*c == L'\\') {
+            ++slashes;
+            ++c;
+        }
+        // Backslashes before a quote or the closing quote are doubled.
+        int copies = (*c == L'"' || *c == L'\0') ? slashes * 2 : slashes;
+        for (int i = 0; i < copies; ++i) line[at++] = L'\\';
+        if (*c == L'\0') break;
+        if (*c == L'"') line[at++] = L'\\';
+        line[at++] = *c;
+    }
+    line[at++] = L'"';
+    line[at] = L'\0';
+}
+
+// Reads the record the stand-in wrote; returns the value of key, or fails.
+void ReadRecord(const wchar_t *recordPath, const char *key, char *value, int capacity)
+{
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        HANDLE file = CreateFileW(recordPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            static char text[16384];
+            DWORD read = 0;
+            ReadFile(file, text, sizeof text - 1, &read, nullptr);
+            CloseHandle(file);
+            text[read] = '\0';
+            // The stand-in writes the moment last: the record is whole once it is there.
+            const char *found = strstr(text, key);
+            if (strstr(text, "\nmoment=") != nullptr && found != nullptr) {
+                found += strlen(key);
+                int length = 0;
+                while (found[length] != '\0' && found[length] != '\n' && length < capacity - 1) ++length;
+                memcpy(value, found, length);
+                value[length] = '\0';
+                return;
+            }
+        }
+        Sleep(50);
+    }
+    Fail(L"the interpreter left no record");
+}
+
+// Starts the line as the desktop does and returns the seconds until the
+// interpreter started. Checks that it started the expected command line.
+double TimeLaunch(const wchar_t *line, const wchar_t *recordPath, const char *commandLine)
+{
+    DeleteFileW(recordPath);
+    static wchar_t buffer[8192];
+    wcscpy(buffer, line);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    if (!CreateProcessW(nullptr, buffer, nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
+                        &startup, &process)) {
+        Fail(L"a launcher did not start");
+    }
+    WaitForSingleObject(process.hProcess, 60000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+
+    char value[4096];
+    ReadRecord(recordPath, "\ncmdline=", value, sizeof value);
+    if (commandLine != nullptr && strcmp(value, commandLine) != 0) Fail(L"the command lines differ");
+    ReadRecord(recordPath, "\nmoment=", value, sizeof value);
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(_atoi64(value) - start.QuadPart) / frequency.QuadPart;
+}
+
+void Print(const char *name, double seconds)
+{
+    char line[64];
+    int length = _snprintf(line, sizeof line, "%s %.6f\n", name, seconds);
+    DWORD written = 0;
+    WriteFile(gOutput, line, length, &written, nullptr);
+}
+
+} // namespace
+
+int wmain(int count, wchar_t **args)
+{
+    gOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (count != 6) Fail(L"usage: launch_bench PAIRS KELVANE FOLDER FLOOR RECORD");
+    int pairs = _wtoi(args[1]);
+    const wchar_t *recordPath = args[5];
+
+    static wchar_t kelvaneLine[4096];
+    kelvaneLine[0] = L'\0';
+    AppendQuoted(kelvaneLine, args[2]);
+    AppendQuoted(kelvaneLine, args[3]);
+
+    // One launch of kelvane, untimed, gives the command line the floor must pass.
+    TimeLaunch(kelvaneLine, recordPath, nullptr);
+    static char commandLine[4096];
+    ReadRecord(recordPath, "\ncmdline=", commandLine, sizeof commandLine);
+    wchar_t wideCommand[4096];
+    MultiByteToWideChar(CP_UTF8, 0, commandLine, -1, wideCommand, 4096);
+    wchar_t interpreter[MAX_PATH];
+    GetInterpreterPath(interpreter);
+    static wchar_t floorLine[8192];
+    floorLine[0] = L'\0';
+    AppendQuoted(floorLine, args[4]);
+    AppendQuoted(floorLine, args[3]);
+    AppendQuoted(floorLine, interpreter);
+    AppendQuoted(floorLine, wideCommand);
+    TimeLaunch(floorLine, recordPath, commandLine);
+
+    // Alternate which goes first, so neither always follows the other.
+    for (int pair = 0; pair < pairs; ++pair) {
+        for (int turn = 0; turn < 2; ++turn) {
+            bool kelvane = (pair + turn) % 2 == 0;
+            double seconds = TimeLaunch(kelvane ? kelvaneLine : floorLine, recordPath, commandLine);
+            Print(kelvane ? "kelvane" : "floor", seconds);
+        }
+    }
+    return 0;
+}
