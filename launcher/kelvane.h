@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <ole2.h>
 
 // A target path: 999 units of text and the terminator.
 constexpr int kTargetPathUnits = 1000;
@@ -34,8 +35,23 @@ bool CanOpenConsoleIn(const wchar_t *targetPath);
 // leaves it empty.
 FolderHandover BuildConsoleCommand(const wchar_t *targetPath, wchar_t *commandLine, wchar_t *folder);
 
+// The object library's routines. ole32 serves only the shortcut and dialog
+// roads, so it is not among the program's imports: LoadObjectLibrary loads it
+// on those roads, and a launch from a folder argument never loads it, nor what
+// it brings with it. (The toolchain's delay-load libraries are broken for x86.)
+struct ObjectLibrary {
+    decltype(&::OleInitialize) Initialize;
+    decltype(&::OleUninitialize) Uninitialize;
+    decltype(&::CoCreateInstance) CreateInstance;
+    decltype(&::CoTaskMemFree) TaskMemFree;
+};
+extern ObjectLibrary gObjectLibrary;
+
+// Fills gObjectLibrary from the system folder's ole32.dll; false if it cannot.
+bool LoadObjectLibrary();
+
 // Writes the long form of the shortcut's target into targetPath (kTargetPathUnits).
-// The caller has initialised the object library on this thread.
+// The caller has loaded the object library and initialised it on this thread.
 bool ResolveShortcut(const wchar_t *linkPath, wchar_t *targetPath);
 
 // Asks for a folder with the browse dialog and opens the console there.

@@ -33,8 +33,8 @@ bool ReadShortTargetPath(const wchar_t *linkPath, wchar_t *targetPath)
 {
     // Declared first, so it is released last: after the persist file it serves.
     ComOwner<IShellLinkW> shellLink;
-    HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_PPV_ARGS(shellLink.Put()));
+    HRESULT hr = gObjectLibrary.CreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                               IID_PPV_ARGS(shellLink.Put()));
     if (hr != S_OK) return false;
 
     ComOwner<IPersistFile> persistFile;

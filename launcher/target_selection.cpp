@@ -6,7 +6,17 @@
 #include <shellapi.h>
 #include <wchar.h>
 
+ObjectLibrary gObjectLibrary;
+
 namespace {
+
+// GetProcAddress gives a routine of no particular type; the type is the caller's.
+template <typename Routine>
+bool LoadRoutine(HMODULE module, const char *name, Routine &routine)
+{
+    routine = reinterpret_cast<Routine>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+    return routine != nullptr;
+}
 
 bool IsExistingFolder(const wchar_t *path)
 {
@@ -23,6 +33,16 @@ LONG WINAPI FailOnFault(EXCEPTION_POINTERS *)
 
 } // namespace
 
+bool LoadObjectLibrary()
+{
+    // Only the system folder's copy: never one planted beside the program.
+    HMODULE ole32 = LoadLibraryExW(L"ole32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return ole32 != nullptr && LoadRoutine(ole32, "OleInitialize", gObjectLibrary.Initialize) &&
+           LoadRoutine(ole32, "OleUninitialize", gObjectLibrary.Uninitialize) &&
+           LoadRoutine(ole32, "CoCreateInstance", gObjectLibrary.CreateInstance) &&
+           LoadRoutine(ole32, "CoTaskMemFree", gObjectLibrary.TaskMemFree);
+}
+
 [[noreturn]] void FailNotAFolder()
 {
     MessageBoxW(nullptr, L"It is not a folder", L"Kelvane by Tamrik", MB_ICONERROR);
@@ -31,7 +51,10 @@ LONG WINAPI FailOnFault(EXCEPTION_POINTERS *)
 
 void PickTargetFolder()
 {
-    OleInitialize(nullptr);
+    if (!LoadObjectLibrary()) {
+        FailNotAFolder();
+    }
+    gObjectLibrary.Initialize(nullptr);
 
     // The same buffer takes the display name first, then the chosen path.
     wchar_t pickerPath[MAX_PATH];
@@ -41,7 +64,7 @@ void PickTargetFolder()
     bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON;
     PIDLIST_ABSOLUTE itemList = SHBrowseForFolderW(&bi);
     if (itemList == nullptr) {
-        OleUninitialize();
+        gObjectLibrary.Uninitialize();
         FailNotAFolder();
     }
 
@@ -51,14 +74,14 @@ void PickTargetFolder()
         pickerPath[0] = L'\0';
     }
     if (!IsExistingFolder(pickerPath)) {
-        CoTaskMemFree(itemList);
-        OleUninitialize();
+        gObjectLibrary.TaskMemFree(itemList);
+        gObjectLibrary.Uninitialize();
         FailNotAFolder();
     }
 
     OpenConsoleIn(pickerPath);
-    CoTaskMemFree(itemList);
-    OleUninitialize();
+    gObjectLibrary.TaskMemFree(itemList);
+    gObjectLibrary.Uninitialize();
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
@@ -95,10 +118,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         }
         wcscpy(targetPath, argument);
     } else {
+        if (!LoadObjectLibrary()) {
+            FailNotAFolder();
+        }
         LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = SetUnhandledExceptionFilter(FailOnFault);
-        OleInitialize(nullptr);
+        gObjectLibrary.Initialize(nullptr);
         bool resolved = ResolveShortcut(argument, targetPath);
-        OleUninitialize();
+        gObjectLibrary.Uninitialize();
         SetUnhandledExceptionFilter(previousFilter);
         if (!resolved) {
             FailNotAFolder();

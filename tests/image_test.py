@@ -47,8 +47,8 @@ class Image(unittest.TestCase):
         self.assertEqual(2, pe.OPTIONAL_HEADER.Subsystem)  # Windows GUI
         self.assertEqual(0, pe.FILE_HEADER.TimeDateStamp)
         dlls = sorted(entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT)
-        self.assertEqual(["kernel32.dll", "msvcrt.dll", "ole32.dll", "shell32.dll", "user32.dll"],
-                         dlls)
+        # ole32 is loaded only on the roads that need it.
+        self.assertEqual(["kernel32.dll", "msvcrt.dll", "shell32.dll", "user32.dll"], dlls)
         self.assertLessEqual(EXE.stat().st_size, 24 * 1024)
 
     def test_resource_set(self):
