@@ -18,6 +18,24 @@ bool LoadRoutine(HMODULE module, const char *name, Routine &routine)
     return routine != nullptr;
 }
 
+// The dialog and the message use the themed common controls (version 6). Only
+// those roads need them, so their activation context is made there, from
+// manifest resource 2, rather than for every launch by the process manifest.
+// Should it fail, the controls are merely unthemed. It lasts until the end.
+void UseThemedControls()
+{
+    ACTCTXW context = {};
+    context.cbSize = sizeof context;
+    context.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    context.hModule = GetModuleHandleW(nullptr);
+    context.lpResourceName = MAKEINTRESOURCEW(2);  // ISOLATIONAWARE_MANIFEST_RESOURCE_ID
+    HANDLE activationContext = CreateActCtxW(&context);
+    ULONG_PTR cookie = 0;
+    if (activationContext != INVALID_HANDLE_VALUE) {
+        ActivateActCtx(activationContext, &cookie);
+    }
+}
+
 bool IsExistingFolder(const wchar_t *path)
 {
     DWORD attributes = GetFileAttributesW(path);
@@ -45,6 +63,7 @@ bool LoadObjectLibrary()
 
 [[noreturn]] void FailNotAFolder()
 {
+    UseThemedControls();
     MessageBoxW(nullptr, L"It is not a folder", L"Kelvane by Tamrik", MB_ICONERROR);
     ExitProcess(0);
 }
@@ -55,6 +74,7 @@ void PickTargetFolder()
         FailNotAFolder();
     }
     gObjectLibrary.Initialize(nullptr);
+    UseThemedControls();
 
     // The same buffer takes the display name first, then the chosen path.
     wchar_t pickerPath[MAX_PATH];

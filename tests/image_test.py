@@ -55,7 +55,8 @@ class Image(unittest.TestCase):
         self.assertEqual({(pefile.RESOURCE_TYPE["RT_VERSION"], 1),
                           (pefile.RESOURCE_TYPE["RT_GROUP_ICON"], 10000),
                           (pefile.RESOURCE_TYPE["RT_ICON"], 1),
-                          (pefile.RESOURCE_TYPE["RT_MANIFEST"], 1)}, set(self.resources))
+                          (pefile.RESOURCE_TYPE["RT_MANIFEST"], 1),
+                          (pefile.RESOURCE_TYPE["RT_MANIFEST"], 2)}, set(self.resources))
         for key, copies in self.resources.items():
             with self.subTest(resource=key):
                 self.assertEqual([US_ENGLISH], [language for language, _ in copies])
@@ -92,22 +93,28 @@ class Image(unittest.TestCase):
         mask = image[40 + 64 + 128:]
         self.assertNotEqual(b"\0" * 64, mask, "the icon is transparent outside its shape")
 
-    def test_manifest(self):
-        (_, manifest), = self.resources[(pefile.RESOURCE_TYPE["RT_MANIFEST"], 1)]
-        text = manifest.decode("utf-8")
-        for needle in ['level="asInvoker"', "Microsoft.Windows.Common-Controls", 'version="6.0.0.0"',
-                       "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
-                       "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
-                       "PerMonitorV2", "true/pm"]:
-            with self.subTest(needle=needle):
-                self.assertIn(needle, text)
+    def test_manifests(self):
+        # The process manifest (1) binds every launch; the common controls (2)
+        # are bound only on the dialog and message roads.
+        (_, process), = self.resources[(pefile.RESOURCE_TYPE["RT_MANIFEST"], 1)]
+        (_, controls), = self.resources[(pefile.RESOURCE_TYPE["RT_MANIFEST"], 2)]
+        table = [(process, ['level="asInvoker"', "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                            "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                            "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                            "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", "PerMonitorV2", "true/pm"]),
+                 (controls, ["Microsoft.Windows.Common-Controls", 'version="6.0.0.0"'])]
+        for manifest, needles in table:
+            for needle in needles:
+                with self.subTest(needle=needle):
+                    self.assertIn(needle, manifest.decode("utf-8"))
+        self.assertNotIn("<dependency>", process.decode("utf-8"))
 
 
 class Reproducible(unittest.TestCase):
     def build_copy(self, root):
         source = root / "source"
-        for part in ("CMakeLists.txt", "README.md", "LICENSE", "bench", "cmake", "integration",
-                     "launcher", "resources"):
+        for part in ("CMakeLists.txt", "README.md", "LICENSE", "bench", "cmake", "docs",
+                     "integration", "launcher", "resources"):
             copy = shutil.copytree if (SOURCE / part).is_dir() else shutil.copyfile
             source.mkdir(parents=True, exist_ok=True)
             copy(SOURCE / part, source / part)
