@@ -40,7 +40,7 @@ echo "Running: $line"
 wine "$build/tests/probe.exe" show "$line" | sed -n 's/^\(dialog\|static\|button\|child\)=/  \1: /p'
 
 if [ -n "$xvfb_pid" ]; then
-  sleep 2
+  sleep 4
   shot="$build/kelvane-run.png"
   import -window root "$shot"
   echo "Screenshot: $shot"

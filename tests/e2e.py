@@ -344,7 +344,8 @@ class ReleasePackage(Case):
             names = sorted(n for n in archive.namelist() if not n.endswith("/"))
         integration = sorted(p.name for p in (PROJECT / "integration").iterdir())
         self.assertEqual(sorted(f"kelvane-0.2-win32/{name}" for name in
-                                ["kelvane.exe", "README.md", "LICENSE",
+                                ["kelvane.exe", "README.md", "LICENSE", "docs/console.png",
+                                 "docs/dialog.png", "resources/icon-preview.png",
                                  *(f"integration/{n}" for n in integration)]), names)
         unpacked = ROOT / "unpacked" / "kelvane-0.2-win32"
         self.assertEqual((BUILD / "kelvane.exe").read_bytes(), (unpacked / "kelvane.exe").read_bytes())
