@@ -23,8 +23,9 @@ SESSION = wine_session.session_dir(BUILD)
 DRIVE_C = SESSION / "prefix" / "drive_c"
 ROOT = DRIVE_C / "kt"          # C:\kt: every file the tests make
 RECORD = ROOT / "record.txt"   # what the stand-in interpreter writes
+# The message, themed (common controls 6).
 MESSAGE = {"dialog": ["Kelvane by Tamrik"], "static": ["It is not a folder"],
-           "button": ["OK"], "pressed": ["OK"], "exit": ["0"]}
+           "button": ["OK"], "pressed": ["OK"], "exit": ["0"], "controls": ["6"]}
 # On this 64-bit prefix the native interpreter: the 64-bit stand-in in System32.
 SYSTEM_CMD = r"c:\windows\system32\cmd.exe"
 
@@ -241,6 +242,7 @@ class PickerRoad(Case):
     def test_dialog_and_ok_on_initial_selection(self):
         seen, started = kelvane("", press=["OK"])
         self.assertEqual(["Browse for Folder"], seen["dialog"])
+        self.assertEqual(["6"], seen["controls"])
         self.assertEqual(["Select the target folder:"], seen["static"][:1])
         self.assertEqual(["OK", "Cancel"], seen["button"])
         self.assertEqual(["0"], seen["exit"])
@@ -259,6 +261,7 @@ class PickerRoad(Case):
     def test_cancel_shows_the_message(self):
         seen, started = kelvane("", press=["Cancel"])
         self.assertEqual(["Browse for Folder", "Kelvane by Tamrik"], seen["dialog"])
+        self.assertEqual(["6", "6"], seen["controls"])
         self.assertEqual(["Cancel", "OK"], seen["pressed"])
         self.assertEqual("It is not a folder", seen["static"][-1])
         self.assertEqual(["0"], seen["exit"])

@@ -125,6 +125,23 @@ BOOL CALLBACK ReportControl(HWND control, LPARAM param)
     return TRUE;
 }
 
+// Which common controls the dialog's process has loaded: 6, the themed ones
+// from the side-by-side store, or else 5 from the system folder.
+void ReportControls(DWORD processId)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, processId);
+    MODULEENTRY32W module = {};
+    module.dwSize = sizeof module;
+    const wchar_t *version = nullptr;
+    for (BOOL more = Module32FirstW(snapshot, &module); more; more = Module32NextW(snapshot, &module)) {
+        if (_wcsicmp(module.szModule, L"comctl32.dll") != 0) continue;
+        if (wcsstr(module.szExePath, L"common-controls") != nullptr) version = L"6";
+        else if (version == nullptr) version = L"5";
+    }
+    if (snapshot != INVALID_HANDLE_VALUE) CloseHandle(snapshot);
+    if (version != nullptr) Report(L"controls", version);
+}
+
 BOOL CALLBACK ReportDialog(HWND window, LPARAM param)
 {
     Dialogs *dialogs = reinterpret_cast<Dialogs *>(param);
@@ -140,6 +157,7 @@ BOOL CALLBACK ReportDialog(HWND window, LPARAM param)
     wchar_t text[1024];
     GetWindowTextW(window, text, 1024);
     Report(L"dialog", text);
+    ReportControls(dialogs->processId);
     const wchar_t *press = dialogs->press[dialogs->pressed];
     if (press == nullptr) press = L"OK";
     else ++dialogs->pressed;
