@@ -183,10 +183,25 @@ BOOL CALLBACK ReportDialog(HWND window, LPARAM param)
     return FALSE;
 }
 
-// The first program the given process started, other than a console host or the
-// desktop process that Wine starts for the first window.
-DWORD FindChild(DWORD parentId, wchar_t *name)
+// Whether the process was created no earlier than the given moment.
+bool CreatedSince(DWORD processId, const FILETIME &moment)
 {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (process == nullptr) return false;
+    FILETIME created, exited, kernel, user;
+    bool since = GetProcessTimes(process, &created, &exited, &kernel, &user) &&
+                 CompareFileTime(&created, &moment) >= 0;
+    CloseHandle(process);
+    return since;
+}
+
+// The first program the given process started, other than a console host or the
+// desktop process that Wine starts for the first window. A process's parent id
+// may be one that an ended process had, so a child is also no older than its parent.
+DWORD FindChild(HANDLE parent, DWORD parentId, wchar_t *name)
+{
+    FILETIME parentCreated, exited, kernel, user;
+    if (!GetProcessTimes(parent, &parentCreated, &exited, &kernel, &user)) return 0;
     DWORD found = 0;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32W entry = {};
@@ -194,7 +209,8 @@ DWORD FindChild(DWORD parentId, wchar_t *name)
     for (BOOL more = Process32FirstW(snapshot, &entry); more && found == 0;
          more = Process32NextW(snapshot, &entry)) {
         if (entry.th32ParentProcessID == parentId && _wcsicmp(entry.szExeFile, L"conhost.exe") != 0 &&
-            _wcsicmp(entry.szExeFile, L"explorer.exe") != 0) {
+            _wcsicmp(entry.szExeFile, L"explorer.exe") != 0 &&
+            CreatedSince(entry.th32ProcessID, parentCreated)) {
             found = entry.th32ProcessID;
             wcscpy(name, entry.szExeFile);
         }
@@ -285,7 +301,7 @@ int Show(const wchar_t *line)
         bool ended = WaitForSingleObject(process.hProcess, 100) == WAIT_OBJECT_0;
         EnumWindows(ReportDialog, reinterpret_cast<LPARAM>(&dialogs));
         wchar_t name[MAX_PATH];
-        DWORD childId = FindChild(process.dwProcessId, name);
+        DWORD childId = FindChild(process.hProcess, process.dwProcessId, name);
         if (childId != 0) {
             Report(L"child", name);
             ReportScreen(childId, L">", deadline);
@@ -327,7 +343,7 @@ int Run(int count, wchar_t **args)
         if (dialogs.seen) Sleep(400);
     }
     wchar_t text[MAX_PATH] = L"";
-    DWORD childId = FindChild(process.dwProcessId, text);
+    DWORD childId = FindChild(process.hProcess, process.dwProcessId, text);
     if (childId != 0) Report(L"child", text);
     if (exitCode == STILL_ACTIVE) {
         Report(L"exit", L"timeout");
