@@ -21,38 +21,90 @@ enum FolderHandover {
     kFolderInVariable,   // the command line reads the folder from kFolderVariable
 };
 
-// Starts cmd.exe with targetPath, an existing folder, as its current folder.
-// Reports nothing; a failed start shows nothing.
-void OpenConsoleIn(const wchar_t *targetPath);
+// What a full path names, as the native interpreter sees the file system.
+enum PathKind {
+    kNoPath,      // nothing, a device, or nothing the interpreter could enter
+    kFolderPath,  // a folder the interpreter can enter
+    kDiskFile,    // a file on a disk: the only kind read as a shortcut
+};
 
-// Whether the interpreter can enter targetPath: it keeps its current folder in a
-// buffer of MAX_PATH units, with a trailing backslash and the terminator.
-bool CanOpenConsoleIn(const wchar_t *targetPath);
+// Turns WOW64 file-system redirection off on this thread for as long as it
+// lives, so that tests see the folders the native interpreter will see. Nothing
+// that may load a library runs meanwhile: the loader would look in the native
+// system folder. On 32-bit Windows it changes nothing.
+class NativeFileSystemView {
+public:
+    NativeFileSystemView() : off_(Wow64DisableWow64FsRedirection(&previous_) != FALSE) {}
+    NativeFileSystemView(const NativeFileSystemView &) = delete;
+    NativeFileSystemView &operator=(const NativeFileSystemView &) = delete;
+    ~NativeFileSystemView()
+    {
+        if (off_) Wow64RevertWow64FsRedirection(previous_);
+    }
+
+private:
+    void *previous_ = nullptr;
+    bool off_;
+};
+
+// Under WOW64 (this 32-bit program on 64-bit Windows), fills windows (MAX_PATH)
+// with the Windows folder and returns true; on 32-bit Windows returns false.
+bool GetNativeWindowsFolder(wchar_t *windows);
+
+// The interpreter to start: the system folder's cmd.exe, the native one under
+// WOW64 (reached through Sysnative). Fills interpreter (MAX_PATH).
+bool GetInterpreterPath(wchar_t *interpreter);
+
+// If path (kTargetPathUnits) is windows\from or below it, names it windows\to.
+bool ReplaceSystemFolder(wchar_t *path, const wchar_t *windows, const wchar_t *from, const wchar_t *to);
+
+// Fills fullPath (kTargetPathUnits) with the folder or file that path names for
+// the interpreter: its full path, with no trailing separator but a drive root's,
+// spelled as a drive path or a network path. nativeWindows is the Windows folder
+// under WOW64, else null: there Sysnative becomes System32, and redirected says
+// whether fullPath is in the native system folder, which this process sees as
+// another. False if path names nothing the interpreter could stand in.
+bool GetInterpreterView(const wchar_t *path, const wchar_t *nativeWindows, wchar_t *fullPath,
+                        bool *redirected);
+
+// What path names for the interpreter, with fullPath and redirected filled as
+// GetInterpreterView fills them. Reads the file system, never a file's content.
+PathKind ExaminePath(const wchar_t *path, wchar_t *fullPath, bool *redirected);
+
+// Whether the interpreter can stand in folder, a full path: it keeps its
+// current folder in MAX_PATH units, with a trailing backslash and the terminator.
+bool CanOpenConsoleIn(const wchar_t *folder);
 
 // Fills commandLine (kCommandLineUnits) with the interpreter's command line for
-// targetPath. Unless the command names the folder itself, fills folder
-// (kTargetPathUnits) with the folder to hand over as the result says; otherwise
-// leaves it empty.
-FolderHandover BuildConsoleCommand(const wchar_t *targetPath, wchar_t *commandLine, wchar_t *folder);
+// folder, candidate's full path from GetInterpreterView. A plain drive spelling
+// of the user's is written on the command line as it stands; the other forms
+// hand folder over as the result says.
+FolderHandover BuildConsoleCommand(const wchar_t *candidate, const wchar_t *folder, bool redirected,
+                                   wchar_t *commandLine);
+
+// Decides on the folder that candidate names and starts cmd.exe standing in it.
+// False, having started nothing, if it is no folder the interpreter can enter
+// or the interpreter could not be started.
+bool OpenConsoleIn(const wchar_t *candidate);
 
 // The object library's routines. ole32 serves only the shortcut and dialog
-// roads, so it is not among the program's imports: LoadObjectLibrary loads it
-// on those roads, and a launch from a folder argument never loads it, nor what
-// it brings with it. (The toolchain's delay-load libraries are broken for x86.)
+// roads, so it is not among the program's imports: the road that needs it
+// loads it and hands it on, and a launch from a folder argument never loads it,
+// nor what it brings with it. (The toolchain's delay-load libraries are broken
+// for x86.)
 struct ObjectLibrary {
     decltype(&::OleInitialize) Initialize;
     decltype(&::OleUninitialize) Uninitialize;
     decltype(&::CoCreateInstance) CreateInstance;
     decltype(&::CoTaskMemFree) TaskMemFree;
 };
-extern ObjectLibrary gObjectLibrary;
 
-// Fills gObjectLibrary from the system folder's ole32.dll; false if it cannot.
-bool LoadObjectLibrary();
+// Fills library from the system folder's ole32.dll; false if it cannot.
+bool LoadObjectLibrary(ObjectLibrary &library);
 
 // Writes the long form of the shortcut's target into targetPath (kTargetPathUnits).
-// The caller has loaded the object library and initialised it on this thread.
-bool ResolveShortcut(const wchar_t *linkPath, wchar_t *targetPath);
+// The caller has initialised the object library on this thread.
+bool ResolveShortcut(const ObjectLibrary &library, const wchar_t *linkPath, wchar_t *targetPath);
 
 // Asks for a folder with the browse dialog and opens the console there.
 void PickTargetFolder();

@@ -29,12 +29,12 @@ private:
 
 // Loads and resolves the link and reads its target's short path. Both
 // interfaces are released, the persist file first, before this returns.
-bool ReadShortTargetPath(const wchar_t *linkPath, wchar_t *targetPath)
+bool ReadShortTargetPath(const ObjectLibrary &library, const wchar_t *linkPath, wchar_t *targetPath)
 {
     // Declared first, so it is released last: after the persist file it serves.
     ComOwner<IShellLinkW> shellLink;
-    HRESULT hr = gObjectLibrary.CreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                               IID_PPV_ARGS(shellLink.Put()));
+    HRESULT hr = library.CreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_PPV_ARGS(shellLink.Put()));
     if (hr != S_OK) return false;
 
     ComOwner<IPersistFile> persistFile;
@@ -57,11 +57,14 @@ bool ReadShortTargetPath(const wchar_t *linkPath, wchar_t *targetPath)
 
 } // namespace
 
-bool ResolveShortcut(const wchar_t *linkPath, wchar_t *targetPath)
+bool ResolveShortcut(const ObjectLibrary &library, const wchar_t *linkPath, wchar_t *targetPath)
 {
-    if (!ReadShortTargetPath(linkPath, targetPath)) return false;
+    if (!ReadShortTargetPath(library, linkPath, targetPath)) return false;
 
-    // A result of the buffer's size or more is the size a longer form would need.
+    // Expanded as the native interpreter sees the file system, in which a target
+    // in System32 is in the native system folder. A result of the buffer's size
+    // or more is the size a longer form would need.
+    NativeFileSystemView nativeView;
     DWORD length = GetLongPathNameW(targetPath, targetPath, kTargetPathUnits);
     return length != 0 && length < kTargetPathUnits;
 }

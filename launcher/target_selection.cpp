@@ -1,12 +1,11 @@
 // Target selection: the entry, the three roads to a folder, and the one error.
+// Each road only finds a candidate path; OpenConsoleIn decides on the folder.
 #include "kelvane.h"
 
 #include <objbase.h>
 #include <shlobj.h>
 #include <shellapi.h>
 #include <wchar.h>
-
-ObjectLibrary gObjectLibrary;
 
 namespace {
 
@@ -17,6 +16,43 @@ bool LoadRoutine(HMODULE module, const char *name, Routine &routine)
     routine = reinterpret_cast<Routine>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
     return routine != nullptr;
 }
+
+// The object library initialised on this thread for as long as the owner lives.
+// Owners of what the library hands out are declared after it, so they end first.
+class ObjectLibraryApartment {
+public:
+    explicit ObjectLibraryApartment(const ObjectLibrary &library) : library_(library)
+    {
+        library_.Initialize(nullptr);
+    }
+    ObjectLibraryApartment(const ObjectLibraryApartment &) = delete;
+    ObjectLibraryApartment &operator=(const ObjectLibraryApartment &) = delete;
+    ~ObjectLibraryApartment() { library_.Uninitialize(); }
+
+private:
+    const ObjectLibrary &library_;
+};
+
+// Owns the browse dialog's item list and frees it with the object library.
+class ItemListOwner {
+public:
+    ItemListOwner(const ObjectLibrary &library, PIDLIST_ABSOLUTE itemList)
+        : library_(library), itemList_(itemList)
+    {
+    }
+    ItemListOwner(const ItemListOwner &) = delete;
+    ItemListOwner &operator=(const ItemListOwner &) = delete;
+    ~ItemListOwner()
+    {
+        if (itemList_ != nullptr) library_.TaskMemFree(itemList_);
+    }
+
+    PIDLIST_ABSOLUTE Get() const { return itemList_; }
+
+private:
+    const ObjectLibrary &library_;
+    PIDLIST_ABSOLUTE itemList_;
+};
 
 // The dialog and the message use the themed common controls (version 6). Only
 // those roads need them, so their activation context is made there, from
@@ -36,29 +72,113 @@ void UseThemedControls()
     }
 }
 
-bool IsExistingFolder(const wchar_t *path)
-{
-    DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// The platform's link reader can fault on a damaged file. Such a file is no
-// shortcut, so the user gets the one message rather than a crash report.
+// Set only while a shortcut is read: the platform's link reader can fault on a
+// damaged file, and such a file is no shortcut, so the user gets the one
+// message instead of a crash report. Should the message itself fault, the
+// filter runs again and ends the process at once, still with exit code 0.
 LONG WINAPI FailOnFault(EXCEPTION_POINTERS *)
 {
+    static LONG entered = 0;
+    if (InterlockedExchange(&entered, 1) != 0) {
+        ExitProcess(0);
+    }
     FailNotAFolder();
+}
+
+// Sets FailOnFault as the process's last exception filter for as long as it lives.
+class FaultFilter {
+public:
+    FaultFilter() : previous_(SetUnhandledExceptionFilter(FailOnFault)) {}
+    FaultFilter(const FaultFilter &) = delete;
+    FaultFilter &operator=(const FaultFilter &) = delete;
+    ~FaultFilter() { SetUnhandledExceptionFilter(previous_); }
+
+private:
+    LPTOP_LEVEL_EXCEPTION_FILTER previous_;
+};
+
+// Resolves the shortcut file at linkPath, a full path as ExaminePath gives it,
+// into targetPath (kTargetPathUnits).
+bool ResolveShortcutFile(wchar_t *linkPath, bool redirected, wchar_t *targetPath)
+{
+    // The file was examined in the native system folder, which this process
+    // reaches as Sysnative; the link reader must read that same file.
+    wchar_t windows[MAX_PATH];
+    if (redirected && GetNativeWindowsFolder(windows) &&
+        !ReplaceSystemFolder(linkPath, windows, L"System32", L"Sysnative")) {
+        return false;
+    }
+
+    ObjectLibrary library;
+    if (!LoadObjectLibrary(library)) {
+        return false;
+    }
+    FaultFilter faultFilter;
+    ObjectLibraryApartment apartment(library);
+    return ResolveShortcut(library, linkPath, targetPath);
+}
+
+// The argument names the target folder itself, or a shortcut to it.
+bool GetTargetPath(const wchar_t *argument, wchar_t *targetPath)
+{
+    if (wcslen(argument) >= kTargetPathUnits) {
+        return false;
+    }
+    wchar_t fullPath[kTargetPathUnits];
+    bool redirected = false;
+    switch (ExaminePath(argument, fullPath, &redirected)) {
+    case kFolderPath:
+        wcscpy(targetPath, argument);
+        return true;
+    case kDiskFile:
+        // Only the shell-link object tells a shortcut from any other file.
+        return ResolveShortcutFile(fullPath, redirected, targetPath);
+    case kNoPath:
+        break;
+    }
+    return false;
+}
+
+// The dialog road; the console is started while the item list is held, and
+// the list is freed and the library uninitialised after the start.
+bool OpenConsoleInPickedFolder()
+{
+    ObjectLibrary library;
+    if (!LoadObjectLibrary(library)) {
+        return false;
+    }
+    ObjectLibraryApartment apartment(library);
+    UseThemedControls();
+
+    // The same buffer takes the display name first, then the chosen path.
+    wchar_t pickerPath[MAX_PATH];
+    BROWSEINFOW bi = {};
+    bi.pszDisplayName = pickerPath;
+    bi.lpszTitle = L"Select the target folder:";
+    bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON;
+    ItemListOwner itemList(library, SHBrowseForFolderW(&bi));
+    if (itemList.Get() == nullptr) {
+        return false;
+    }
+
+    // An entry without a file-system path must not be taken for a folder named
+    // after its display name.
+    if (!SHGetPathFromIDListW(itemList.Get(), pickerPath)) {
+        return false;
+    }
+    return OpenConsoleIn(pickerPath);
 }
 
 } // namespace
 
-bool LoadObjectLibrary()
+bool LoadObjectLibrary(ObjectLibrary &library)
 {
     // Only the system folder's copy: never one planted beside the program.
     HMODULE ole32 = LoadLibraryExW(L"ole32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    return ole32 != nullptr && LoadRoutine(ole32, "OleInitialize", gObjectLibrary.Initialize) &&
-           LoadRoutine(ole32, "OleUninitialize", gObjectLibrary.Uninitialize) &&
-           LoadRoutine(ole32, "CoCreateInstance", gObjectLibrary.CreateInstance) &&
-           LoadRoutine(ole32, "CoTaskMemFree", gObjectLibrary.TaskMemFree);
+    return ole32 != nullptr && LoadRoutine(ole32, "OleInitialize", library.Initialize) &&
+           LoadRoutine(ole32, "OleUninitialize", library.Uninitialize) &&
+           LoadRoutine(ole32, "CoCreateInstance", library.CreateInstance) &&
+           LoadRoutine(ole32, "CoTaskMemFree", library.TaskMemFree);
 }
 
 [[noreturn]] void FailNotAFolder()
@@ -70,38 +190,9 @@ bool LoadObjectLibrary()
 
 void PickTargetFolder()
 {
-    if (!LoadObjectLibrary()) {
+    if (!OpenConsoleInPickedFolder()) {
         FailNotAFolder();
     }
-    gObjectLibrary.Initialize(nullptr);
-    UseThemedControls();
-
-    // The same buffer takes the display name first, then the chosen path.
-    wchar_t pickerPath[MAX_PATH];
-    BROWSEINFOW bi = {};
-    bi.pszDisplayName = pickerPath;
-    bi.lpszTitle = L"Select the target folder:";
-    bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON;
-    PIDLIST_ABSOLUTE itemList = SHBrowseForFolderW(&bi);
-    if (itemList == nullptr) {
-        gObjectLibrary.Uninitialize();
-        FailNotAFolder();
-    }
-
-    // An entry without a file-system path must not be tested as a folder named
-    // after its display name.
-    if (!SHGetPathFromIDListW(itemList, pickerPath)) {
-        pickerPath[0] = L'\0';
-    }
-    if (!IsExistingFolder(pickerPath)) {
-        gObjectLibrary.TaskMemFree(itemList);
-        gObjectLibrary.Uninitialize();
-        FailNotAFolder();
-    }
-
-    OpenConsoleIn(pickerPath);
-    gObjectLibrary.TaskMemFree(itemList);
-    gObjectLibrary.Uninitialize();
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
@@ -126,35 +217,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         argument[length - 1] = L'\\';
     }
 
-    DWORD attributes = GetFileAttributesW(argument);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        FailNotAFolder();
-    }
-
     wchar_t targetPath[kTargetPathUnits];
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        if (length >= kTargetPathUnits) {
-            FailNotAFolder();
-        }
-        wcscpy(targetPath, argument);
-    } else {
-        if (!LoadObjectLibrary()) {
-            FailNotAFolder();
-        }
-        LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = SetUnhandledExceptionFilter(FailOnFault);
-        gObjectLibrary.Initialize(nullptr);
-        bool resolved = ResolveShortcut(argument, targetPath);
-        gObjectLibrary.Uninitialize();
-        SetUnhandledExceptionFilter(previousFilter);
-        if (!resolved) {
-            FailNotAFolder();
-        }
-    }
-
-    // A folder too long for the interpreter would leave it in another folder.
-    if (!IsExistingFolder(targetPath) || !CanOpenConsoleIn(targetPath)) {
+    if (!GetTargetPath(argument, targetPath) || !OpenConsoleIn(targetPath)) {
         FailNotAFolder();
     }
-    OpenConsoleIn(targetPath);
     return 0;
 }

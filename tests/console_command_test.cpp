@@ -1,4 +1,6 @@
-// The interpreter's command line for every form of target path.
+// The folder the interpreter will stand in, and its command line, for every
+// spelling of a candidate path: GetInterpreterView, CanOpenConsoleIn and
+// BuildConsoleCommand as OpenConsoleIn chains them, without the file system.
 #include "kelvane.h"
 
 #include <stdio.h>
@@ -7,89 +9,217 @@
 
 namespace {
 
+constexpr wchar_t kWow64[] = L"C:\\Windows";  // the Windows folder, as if under WOW64
+constexpr wchar_t kInDirectory[] = L"cmd.exe /K";
+constexpr wchar_t kFromVariable[] = L"cmd.exe /K pushd \"%KELVANE_FOLDER%\" & set KELVANE_FOLDER=";
+
 struct Case {
-    const wchar_t *targetPath;
-    const wchar_t *commandLine;
+    const wchar_t *candidate;
+    const wchar_t *nativeWindows;  // null: 32-bit Windows
+    const wchar_t *folder;         // null: refused
     FolderHandover handover;
-    const wchar_t *folder;
+    const wchar_t *commandLine;
 };
 
-constexpr wchar_t kOpenInDirectory[] = L"cmd.exe /K";
-constexpr wchar_t kOpenFromVariable[] = L"cmd.exe /K pushd \"%KELVANE_FOLDER%\" & set KELVANE_FOLDER=";
-
+// Relative names are taken from C:\, the test's current folder.
 const Case kCases[] = {
-    // Drive paths without '%': drive part up to the first colon, folder part quoted.
-    {L"C:\\Work\\src", L"cmd.exe /K C: && cd \"\\Work\\src\"", kFolderInCommand, L""},
-    {L"D:\\", L"cmd.exe /K D: && cd \"\\\"", kFolderInCommand, L""},
-    {L"E:\\My Files\\a b", L"cmd.exe /K E: && cd \"\\My Files\\a b\"", kFolderInCommand, L""},
-    {L"C:", L"cmd.exe /K C: && cd \"\"", kFolderInCommand, L""},
-    {L"c:sub", L"cmd.exe /K c: && cd \"sub\"", kFolderInCommand, L""},
-    {L"C:\\a:b", L"cmd.exe /K C: && cd \"\\a:b\"", kFolderInCommand, L""},
-    {L"C:\\a&b (x) ^!;,=@[]'", L"cmd.exe /K C: && cd \"\\a&b (x) ^!;,=@[]'\"", kFolderInCommand, L""},
-    {L"Z:\\\u00fc\u6f22\U0001F600", L"cmd.exe /K Z: && cd \"\\\u00fc\u6f22\U0001F600\"", kFolderInCommand, L""},
-    // Never on the command line: '%', '/', relative names, extended-length forms.
-    {L"C:\\%USERPROFILE%", kOpenInDirectory, kFolderAsDirectory, L"C:\\%USERPROFILE%"},
-    {L"C:\\x\\%OS%x", kOpenInDirectory, kFolderAsDirectory, L"C:\\x\\%OS%x"},
-    {L".", kOpenInDirectory, kFolderAsDirectory, L"."},
-    {L"dir", kOpenInDirectory, kFolderAsDirectory, L"dir"},
-    {L"a&calc", kOpenInDirectory, kFolderAsDirectory, L"a&calc"},
-    {L"\\\\?\\C:\\dir", kOpenInDirectory, kFolderAsDirectory, L"C:\\dir"},
-    {L"\\Work", kOpenInDirectory, kFolderAsDirectory, L"\\Work"},
-    {L"1:\\x", kOpenInDirectory, kFolderAsDirectory, L"1:\\x"},
-    {L"C:/Work/src", kOpenInDirectory, kFolderAsDirectory, L"C:/Work/src"},
-    // Network folders: pushd through the variable.
-    {L"\\\\server\\share\\dir", kOpenFromVariable, kFolderInVariable, L"\\\\server\\share\\dir"},
-    {L"\\\\server\\share\\%OS%", kOpenFromVariable, kFolderInVariable, L"\\\\server\\share\\%OS%"},
-    {L"\\\\?\\UNC\\server\\share", kOpenFromVariable, kFolderInVariable, L"\\\\server\\share"},
+    // Plain drive spellings: written as given, drive part up to the first colon.
+    {L"C:\\Work\\src", nullptr, L"C:\\Work\\src", kFolderInCommand, L"cmd.exe /K C: && cd \"\\Work\\src\""},
+    {L"D:\\", nullptr, L"D:\\", kFolderInCommand, L"cmd.exe /K D: && cd \"\\\""},
+    {L"E:\\My Files\\a b", nullptr, L"E:\\My Files\\a b", kFolderInCommand, L"cmd.exe /K E: && cd \"\\My Files\\a b\""},
+    {L"C:", nullptr, L"C:\\", kFolderInCommand, L"cmd.exe /K C: && cd \"\""},
+    {L"C:sub", nullptr, L"C:\\sub", kFolderInCommand, L"cmd.exe /K C: && cd \"sub\""},
+    {L"C:\\dir\\", nullptr, L"C:\\dir", kFolderInCommand, L"cmd.exe /K C: && cd \"\\dir\\\""},
+    {L"C:\\dir\\\\\\", nullptr, L"C:\\dir", kFolderInCommand, L"cmd.exe /K C: && cd \"\\dir\\\\\\\""},
+    {L"C:\\dir.", nullptr, L"C:\\dir", kFolderInCommand, L"cmd.exe /K C: && cd \"\\dir.\""},
+    {L"C:\\x\\..\\dir", nullptr, L"C:\\dir", kFolderInCommand, L"cmd.exe /K C: && cd \"\\x\\..\\dir\""},
+    {L"C:\\a:b", nullptr, L"C:\\a:b", kFolderInCommand, L"cmd.exe /K C: && cd \"\\a:b\""},
+    {L"C:\\a&b (x) ^;,=@[]'", nullptr, L"C:\\a&b (x) ^;,=@[]'", kFolderInCommand,
+     L"cmd.exe /K C: && cd \"\\a&b (x) ^;,=@[]'\""},
+    {L"Z:\\\u00fc\u6f22\U0001F600", nullptr, L"Z:\\\u00fc\u6f22\U0001F600", kFolderInCommand,
+     L"cmd.exe /K Z: && cd \"\\\u00fc\u6f22\U0001F600\""},
+    // Never on the command line: '%', '!', '/', relative names, device forms.
+    {L"C:\\%USERPROFILE%", nullptr, L"C:\\%USERPROFILE%", kFolderAsDirectory, kInDirectory},
+    {L"C:\\x\\bang!", nullptr, L"C:\\x\\bang!", kFolderAsDirectory, kInDirectory},
+    {L"C:/Work/src", nullptr, L"C:\\Work\\src", kFolderAsDirectory, kInDirectory},
+    {L".", nullptr, L"C:\\", kFolderAsDirectory, kInDirectory},
+    {L"a&calc", nullptr, L"C:\\a&calc", kFolderAsDirectory, kInDirectory},
+    {L"dir\\", nullptr, L"C:\\dir", kFolderAsDirectory, kInDirectory},
+    {L"\\Work", nullptr, L"C:\\Work", kFolderAsDirectory, kInDirectory},
+    {L"\\\\?\\C:\\dir", nullptr, L"C:\\dir", kFolderAsDirectory, kInDirectory},
+    {L"\\\\?\\C:\\dir\\", nullptr, L"C:\\dir", kFolderAsDirectory, kInDirectory},
+    {L"\\\\.\\C:\\x\\..\\dir", nullptr, L"C:\\dir", kFolderAsDirectory, kInDirectory},
+    // Under WOW64 the native system folder, seen by the native interpreter as
+    // System32, goes on the command line as such; 32-bit Windows has no alias.
+    {L"C:\\Windows\\Sysnative\\x", kWow64, L"C:\\Windows\\System32\\x", kFolderInCommand,
+     L"cmd.exe /K C: && cd \"\\Windows\\System32\\x\""},
+    {L"C:\\WINDOWS\\sysnative", kWow64, L"C:\\WINDOWS\\System32", kFolderInCommand,
+     L"cmd.exe /K C: && cd \"\\WINDOWS\\System32\""},
+    {L"C:\\Windows\\System32\\x\\", kWow64, L"C:\\Windows\\System32\\x", kFolderInCommand,
+     L"cmd.exe /K C: && cd \"\\Windows\\System32\\x\""},
+    {L"\\\\?\\C:\\Windows\\System32\\x", kWow64, L"C:\\Windows\\System32\\x", kFolderInCommand,
+     L"cmd.exe /K C: && cd \"\\Windows\\System32\\x\""},
+    {L"C:/Windows/Sysnative/x", kWow64, L"C:\\Windows\\System32\\x", kFolderInCommand,
+     L"cmd.exe /K C: && cd \"\\Windows\\System32\\x\""},
+    {L"C:\\Windows\\System32\\%x", kWow64, L"C:\\Windows\\System32\\%x", kFolderAsDirectory, kInDirectory},
+    {L"C:\\Windows\\SysnativeX", kWow64, L"C:\\Windows\\SysnativeX", kFolderInCommand,
+     L"cmd.exe /K C: && cd \"\\Windows\\SysnativeX\""},
+    {L"C:\\Windows\\SysWOW64\\x", kWow64, L"C:\\Windows\\SysWOW64\\x", kFolderInCommand,
+     L"cmd.exe /K C: && cd \"\\Windows\\SysWOW64\\x\""},
+    {L"C:\\Windows\\Sysnative\\x", nullptr, L"C:\\Windows\\Sysnative\\x", kFolderInCommand,
+     L"cmd.exe /K C: && cd \"\\Windows\\Sysnative\\x\""},
+    // Network folders in every spelling: pushd through the variable.
+    {L"\\\\server\\share\\dir", nullptr, L"\\\\server\\share\\dir", kFolderInVariable, kFromVariable},
+    {L"\\\\server\\share\\dir\\", nullptr, L"\\\\server\\share\\dir", kFolderInVariable, kFromVariable},
+    {L"//server/share/dir", nullptr, L"\\\\server\\share\\dir", kFolderInVariable, kFromVariable},
+    {L"\\/server\\share\\dir", nullptr, L"\\\\server\\share\\dir", kFolderInVariable, kFromVariable},
+    {L"\\\\.\\UNC\\server\\share\\dir", nullptr, L"\\\\server\\share\\dir", kFolderInVariable, kFromVariable},
+    {L"\\\\?\\UNC\\server\\share", nullptr, L"\\\\server\\share", kFolderInVariable, kFromVariable},
+    {L"\\\\server\\share\\%OS% !x!", kWow64, L"\\\\server\\share\\%OS% !x!", kFolderInVariable, kFromVariable},
+    // Refused: a device form whose plain form names another object, and devices.
+    {L"\\\\?\\C:\\dir.", nullptr, nullptr, kFolderInCommand, nullptr},
+    {L"\\\\?\\C:\\dir ", nullptr, nullptr, kFolderInCommand, nullptr},
+    {L"\\\\?\\C:\\x\\NUL", nullptr, nullptr, kFolderInCommand, nullptr},
+    {L"\\\\?\\C:\\x\\..", nullptr, nullptr, kFolderInCommand, nullptr},
+    {L"\\\\?\\C:\\x/y", nullptr, nullptr, kFolderInCommand, nullptr},
+    {L"\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\", nullptr, nullptr, kFolderInCommand, nullptr},
+    {L"\\\\.\\PhysicalDrive0", nullptr, nullptr, kFolderInCommand, nullptr},
+    {L"\\\\.\\pipe\\x", nullptr, nullptr, kFolderInCommand, nullptr},
+    {L"COM1", nullptr, nullptr, kFolderInCommand, nullptr},
+    {L"aux", nullptr, nullptr, kFolderInCommand, nullptr},
+    // Device names anywhere in a path, as Windows 10 and Wine read them.
+    {L"C:\\x\\aux", nullptr, nullptr, kFolderInCommand, nullptr},
+    {L"C:\\x\\com1.lnk", nullptr, nullptr, kFolderInCommand, nullptr},
 };
+
+int gPassed = 0;
+int gFailed = 0;
 
 void PrintWide(const wchar_t *text)
 {
     char bytes[4000];
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text != nullptr ? text : L"(refused)", -1, bytes, sizeof bytes,
+                        nullptr, nullptr);
     fputs(bytes, stdout);
+}
+
+void Check(bool passed, const wchar_t *candidate, const wchar_t *got)
+{
+    if (passed) {
+        ++gPassed;
+        return;
+    }
+    ++gFailed;
+    fputs("FAILED for ", stdout);
+    PrintWide(candidate);
+    fputs(": got ", stdout);
+    PrintWide(got);
+    fputs("\n", stdout);
+}
+
+void CheckCase(const Case &c)
+{
+    wchar_t folder[kTargetPathUnits];
+    bool redirected = false;
+    if (!GetInterpreterView(c.candidate, c.nativeWindows, folder, &redirected)) {
+        Check(c.folder == nullptr, c.candidate, nullptr);
+        return;
+    }
+    if (c.folder == nullptr || wcscmp(folder, c.folder) != 0) {
+        Check(false, c.candidate, folder);
+        return;
+    }
+    wchar_t commandLine[kCommandLineUnits];
+    FolderHandover handover = BuildConsoleCommand(c.candidate, folder, redirected, commandLine);
+    Check(handover == c.handover && wcscmp(commandLine, c.commandLine) == 0, c.candidate, commandLine);
+}
+
+// The interpreter's limit, counted on the full path whatever the spelling: a
+// trailing separator and a relative name count as the folder they name.
+void CheckLengths()
+{
+    struct Length {
+        const wchar_t *prefix;
+        int units;  // of the full path
+        const wchar_t *suffix;
+        bool fits;
+    };
+    const Length lengths[] = {
+        {L"C:\\", 258, L"", true},   {L"C:\\", 259, L"", false},      {L"C:\\", 258, L"\\", true},
+        {L"C:\\", 258, L"\\\\", true}, {L"", 258, L"", true},         {L"", 259, L"", false},
+        {L"\\\\?\\C:\\", 258, L"", true}, {L"\\\\?\\C:\\", 259, L"\\", false},
+        {L"\\\\s\\share\\", 258, L"", true}, {L"\\\\s\\share\\", 259, L"", false},
+    };
+    for (const Length &length : lengths) {
+        // A relative name is completed from C:\, three units.
+        bool relative = length.prefix[0] == L'\0';
+        size_t fixed = relative ? 3 : wcslen(length.prefix) - (length.prefix[2] == L'?' ? 4 : 0);
+        wchar_t candidate[kTargetPathUnits];
+        wcscpy(candidate, length.prefix);
+        wmemset(candidate + wcslen(candidate), L'a', length.units - fixed);
+        candidate[wcslen(length.prefix) + length.units - fixed] = L'\0';
+        wcscat(candidate, length.suffix);
+        wchar_t folder[kTargetPathUnits];
+        bool redirected = false;
+        bool viewed = GetInterpreterView(candidate, nullptr, folder, &redirected);
+        Check(viewed && static_cast<int>(wcslen(folder)) == length.units &&
+                  CanOpenConsoleIn(folder) == length.fits,
+              candidate, viewed ? folder : nullptr);
+    }
+
+    // The longest target path has a view and fits the command line, 20 units
+    // longer; a path of the buffer's size has none.
+    wchar_t longest[kTargetPathUnits + 1] = L"C:\\";
+    wmemset(longest + 3, L'a', kTargetPathUnits - 3);
+    longest[kTargetPathUnits - 1] = L'\0';
+    wchar_t folder[kTargetPathUnits];
+    bool redirected = false;
+    wchar_t commandLine[kCommandLineUnits] = L"";
+    bool viewed = GetInterpreterView(longest, nullptr, folder, &redirected);
+    if (viewed) BuildConsoleCommand(longest, folder, redirected, commandLine);
+    Check(viewed && wcslen(commandLine) == kTargetPathUnits - 1 + 20, longest, commandLine);
+    longest[kTargetPathUnits - 1] = L'a';
+    longest[kTargetPathUnits] = L'\0';
+    Check(!GetInterpreterView(longest, nullptr, folder, &redirected), longest, folder);
+}
+
+// Under WOW64 a link file in the native system folder is read through Sysnative.
+void CheckSystemFolderNames()
+{
+    struct Name {
+        const wchar_t *path;
+        const wchar_t *replaced;  // null: unchanged
+    };
+    const Name names[] = {
+        {L"C:\\Windows\\System32\\a.lnk", L"C:\\Windows\\Sysnative\\a.lnk"},
+        {L"c:\\windows\\system32", L"c:\\windows\\Sysnative"},
+        {L"C:\\Windows\\System32x\\a.lnk", nullptr},
+        {L"C:\\Windows\\SysWOW64\\a.lnk", nullptr},
+        {L"D:\\Windows\\System32\\a.lnk", nullptr},
+    };
+    for (const Name &name : names) {
+        wchar_t path[kTargetPathUnits];
+        wcscpy(path, name.path);
+        bool replaced = ReplaceSystemFolder(path, kWow64, L"System32", L"Sysnative");
+        Check(replaced == (name.replaced != nullptr) &&
+                  wcscmp(path, replaced ? name.replaced : name.path) == 0,
+              name.path, path);
+    }
 }
 
 } // namespace
 
 int wmain()
 {
-    int passed = 0;
-    int failed = 0;
+    if (!SetCurrentDirectoryW(L"C:\\")) {
+        fputs("cannot stand in C:\\\n", stdout);
+        return 1;
+    }
     for (const Case &c : kCases) {
-        wchar_t commandLine[kCommandLineUnits];
-        wchar_t folder[kTargetPathUnits];
-        wmemset(folder, L'#', kTargetPathUnits);
-        FolderHandover handover = BuildConsoleCommand(c.targetPath, commandLine, folder);
-        if (handover == c.handover && wcscmp(commandLine, c.commandLine) == 0 &&
-            wcscmp(folder, c.folder) == 0) {
-            ++passed;
-            continue;
-        }
-        ++failed;
-        fputs("FAILED for ", stdout);
-        PrintWide(c.targetPath);
-        fputs(": got ", stdout);
-        PrintWide(commandLine);
-        fputs(" / ", stdout);
-        PrintWide(folder);
-        fputs("\n", stdout);
+        CheckCase(c);
     }
-
-    // The longest target path fits, 20 units longer on the command line.
-    wchar_t longest[kTargetPathUnits] = L"C:";
-    wmemset(longest + 2, L'a', kTargetPathUnits - 3);
-    longest[kTargetPathUnits - 1] = L'\0';
-    wchar_t commandLine[kCommandLineUnits];
-    wchar_t folder[kTargetPathUnits];
-    BuildConsoleCommand(longest, commandLine, folder);
-    if (wcslen(commandLine) == kTargetPathUnits - 1 + 20) {
-        ++passed;
-    } else {
-        ++failed;
-        fputs("FAILED for the longest path\n", stdout);
-    }
-
-    printf("%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+    CheckLengths();
+    CheckSystemFolderNames();
+    printf("%d passed, %d failed\n", gPassed, gFailed);
+    return gFailed == 0 ? 0 : 1;
 }
