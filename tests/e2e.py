@@ -52,7 +52,7 @@ def probe(*args, real=False, cwd=None, prefix=None):
 
 
 def kelvane(arguments, press=(), screen=None, exe=None, cwd=None, prefix=None, select=None,
-            line=None):
+            line=None, directory=None, select_path=None, timeout=20000):
     """Runs kelvane.exe with the given command-line tail (or the whole command
     line); returns what the probe saw and, for the stand-in, what the
     interpreter recorded."""
@@ -64,9 +64,13 @@ def kelvane(arguments, press=(), screen=None, exe=None, cwd=None, prefix=None, s
     options = [o for p in press for o in ("--press", p)]
     if select is not None:
         options += ["--select", str(select)]
+    if select_path is not None:
+        options += ["--select-path", select_path]
+    if directory is not None:
+        options += ["--directory", directory]
     if screen is not None:
         options += ["--screen", screen]
-    seen = probe("run", *options, "--timeout", "20000", line, real=screen is not None, cwd=cwd,
+    seen = probe("run", *options, "--timeout", str(timeout), line, real=screen is not None, cwd=cwd,
                  prefix=prefix)
     records = record.read_text("utf-8").split("image=")[1:] if record.exists() else []
     started = [dict(item.split("=", 1) for item in ("image=" + r).strip().split("\n"))
@@ -101,7 +105,7 @@ class Case(unittest.TestCase):
 
 class FolderRoad(Case):
     def test_folder_arguments(self):
-        names = ["plain", "a b & c", "ü é 漢字 \U0001F600", "semi;colon (x) ^caret !bang"]
+        names = ["plain", "a b & c", "ü é 漢字 \U0001F600", "semi;colon (x) ^caret"]
         for name in names:
             with self.subTest(name=name):
                 path = folder(name)
@@ -135,6 +139,7 @@ class FolderRoad(Case):
         table = [
             (f'"{folder("%OS%x")}"', None, "C:\\kt\\%OS%x"),
             (f'"{folder("%USERPROFILE%")}"', None, "C:\\kt\\%USERPROFILE%"),
+            (f'"{folder("semi;colon (x) ^caret !bang")}"', None, "C:\\kt\\semi;colon (x) ^caret !bang"),
             (f'"\\\\?\\{folder("long form")}"', None, "C:\\kt\\long form"),
             ('"a&calc"', ROOT / "rel", "\\kt\\rel\\a&calc"),
             ("dir", ROOT / "rel", "\\kt\\rel\\dir"),
@@ -295,6 +300,131 @@ class FailureRoads(Case):
                 self.assertEqual([], started)
 
 
+class FolderItself(Case):
+    """Every road decides on the folder the interpreter will stand in: its full
+    path, as the native interpreter sees the file system."""
+
+    def assertPrompt(self, seen, prompt):
+        self.assertEqual(["yes"], seen["screen-found"], seen.get("screen"))
+        self.assertNotIn("not found", "\n".join(seen["screen"]).lower())
+
+    def test_native_system_folder(self):
+        # This 32-bit program sees syswow64 as System32; the native interpreter
+        # sees system32. Each folder exists in one of them only.
+        windows = DRIVE_C / "windows"
+        (windows / "system32" / "kt-native").mkdir(exist_ok=True)
+        (windows / "syswow64" / "kt-wow").mkdir(exist_ok=True)
+        native = r"C:\windows\system32\kt-native"
+        link = ShortcutRoad.link(self, "native.lnk", native)
+        # A link file that only the native system folder holds.
+        shutil.copyfile(ROOT / "native.lnk", windows / "system32" / "kt-native.lnk")
+        table = [
+            (f'"{native}"', None, native + ">"),
+            (f'"{native}\\"', None, native + ">"),
+            ("kt-native", r"C:\windows\system32", native + ">"),
+            (r"C:\windows\Sysnative\kt-native", None, r"C:\windows\System32\kt-native>"),
+            (link, None, native + ">"),
+            (r"C:\windows\system32\kt-native.lnk", None, native + ">"),
+        ]
+        for arguments, directory, prompt in table:
+            with self.subTest(arguments=arguments):
+                seen, _ = kelvane(arguments, screen=prompt, directory=directory)
+                self.assertPrompt(seen, prompt)
+        for arguments in (r"C:\windows\system32\kt-wow", r"C:\windows\Sysnative\kt-wow"):
+            with self.subTest(arguments=arguments):
+                seen, started = kelvane(arguments)
+                self.assertMessage(seen)
+                self.assertEqual([], started)
+
+    def test_network_folder_in_every_spelling(self):
+        # Wine serves \\host\share from this link; '%' stays out of the names, as
+        # Wine's interpreter expands a variable's value twice.
+        shared = ROOT / "shared"
+        (shared / "net dir" / "sub").mkdir(parents=True, exist_ok=True)
+        unc = SESSION / "prefix" / "dosdevices" / "unc" / "host"
+        unc.mkdir(parents=True, exist_ok=True)
+        if not (unc / "share").is_symlink():
+            (unc / "share").symlink_to(shared)
+        net = r"\\host\share\net dir"
+        table = [
+            (f'"{net}"', None),
+            (f'"{net}\\"', None),
+            ('"//host/share/net dir"', None),
+            (r'"\/host\share\net dir"', None),
+            (r'"\\.\UNC\host\share\net dir"', None),
+            (r'"\\?\UNC\host\share\net dir"', None),
+            (".", net),
+            ("..", net + r"\sub"),
+            ('"net dir"', r"\\host\share"),
+        ]
+        for arguments, directory in table:
+            with self.subTest(arguments=arguments, directory=directory):
+                seen, started = kelvane(arguments, directory=directory)
+                self.assertEqual(["0"], seen["exit"])
+                self.assertStarted(started, 'cmd.exe /K pushd "%KELVANE_FOLDER%" & set KELVANE_FOLDER=')
+                self.assertEqual(net, started[0]["folder"])
+                seen, _ = kelvane(arguments, directory=directory, screen=net + ">")
+                self.assertPrompt(seen, net + ">")
+
+    def test_names_the_interpreter_cannot_enter(self):
+        # Each extended-length name has a plain twin that a wrong road would open.
+        special = ROOT / "special"
+        for name in ("dot.", "dot", "blank ", "blank", "NUL"):
+            (special / name).mkdir(parents=True, exist_ok=True)
+        deep = ROOT / "deep" / ("d" * 240)
+        for name in ("e" * 6, "e" * 7):
+            (deep / name).mkdir(parents=True, exist_ok=True)
+        table = [
+            (r'"\\?\C:\kt\special\dot."', None),
+            (r'"\\?\C:\kt\special\blank "', None),
+            (r'"\\?\C:\kt\special\NUL"', None),
+            # 251 units of current folder and 7 of name: 259 in all.
+            ("e" * 7, "C:\\kt\\deep\\" + "d" * 240),
+        ]
+        for arguments, directory in table:
+            with self.subTest(arguments=arguments[:30]):
+                seen, started = kelvane(arguments, directory=directory)
+                self.assertMessage(seen)
+                self.assertEqual([], started)
+        # One unit shorter, 258 in all, it opens.
+        prompt = "C:\\kt\\deep\\" + "d" * 240 + "\\" + "e" * 6 + ">"
+        seen, _ = kelvane("e" * 6, directory="C:\\kt\\deep\\" + "d" * 240, screen=prompt)
+        self.assertPrompt(seen, prompt)
+
+    def test_devices_end_in_the_message_at_once(self):
+        for arguments in ("COM1", "AUX", "CON", r"C:\kt\aux", r"C:\kt\com1.lnk", r"\\.\COM1",
+                          r"\\?\C:\kt\aux"):
+            with self.subTest(arguments=arguments):
+                seen, started = kelvane(arguments, timeout=8000)
+                self.assertMessage(seen)
+                self.assertEqual([], started)
+
+    def test_258_units_with_a_trailing_backslash(self):
+        path = "C:\\kt\\deep\\" + "f" * 247
+        (ROOT / "deep" / ("f" * 247)).mkdir(parents=True, exist_ok=True)
+        for arguments in (f"{path}\\", f'"{path}\\"'):
+            with self.subTest(arguments=arguments[-4:]):
+                seen, _ = kelvane(arguments, screen=path + ">")
+                self.assertPrompt(seen, path + ">")
+
+    def test_depth_picked_in_the_dialog(self):
+        # The dialog gives at most 259 units; the interpreter enters 258.
+        base = "C:\\kt\\deep\\"
+        for units, opens in ((258, True), (259, False)):
+            name = "g" * (units - len(base))
+            (ROOT / "deep" / name).mkdir(parents=True, exist_ok=True)
+            with self.subTest(units=units):
+                seen, started = kelvane("", select_path=base + name, press=["OK"])
+                self.assertEqual(["yes"], seen["selected"])
+                self.assertEqual(["0"], seen["exit"])
+                if opens:
+                    self.assertStarted(started, f'cmd.exe /K C: && cd "\\kt\\deep\\{name}"')
+                else:
+                    self.assertEqual(["Browse for Folder", "Kelvane by Tamrik"], seen["dialog"])
+                    self.assertEqual("It is not a folder", seen["static"][-1])
+                    self.assertEqual([], started)
+
+
 class ExplorerIntegration(Case):
     """The registry files, imported as a user imports them, give Explorer a
     command that opens the console in the folder, the background's folder or
@@ -390,6 +520,18 @@ class NativeInterpreter(Case):
                 self.assertEqual(1, len(started), started)
                 self.assertEqual((image, bits), (started[0]["image"].lower(), started[0]["bits"]))
                 self.assertEqual(r'cmd.exe /K C: && cd "\kt\folder"', started[0]["cmdline"])
+
+
+    def test_interpreter_that_cannot_start_shows_the_message(self):
+        interpreter = self.prefix / "drive_c" / "windows" / "system32" / "cmd.exe"
+        interpreter.write_bytes(b"no program")
+        try:
+            seen, started = kelvane(r"C:\kt\folder", prefix=self.prefix,
+                                    cwd=self.prefix / "drive_c" / "kt")
+            self.assertMessage(seen)
+            self.assertEqual([], started)
+        finally:
+            shutil.copyfile(BUILD / "tests" / "record_interpreter.exe", interpreter)
 
 
 class RealInterpreter(Case):

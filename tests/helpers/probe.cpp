@@ -1,8 +1,10 @@
 // Test helper that does what a user does with kelvane.exe, and says what it saw.
 //   probe link LINK TARGET        makes a shortcut through the shell-link object
-//   probe run [--select N] [--press BUTTON]... [--screen TEXT] [--timeout MS] COMMANDLINE
+//   probe run [--select N] [--select-path PATH] [--directory DIR] [--press BUTTON]...
+//             [--screen TEXT] [--timeout MS] COMMANDLINE
 //       starts COMMANDLINE as the desktop does (no console, no inherited handles),
-//       selects the Nth entry below the top of a dialog's folder tree,
+//       with DIR as its current folder if given, selects the Nth entry below the top of a dialog's folder
+//       tree or the folder PATH,
 //       reports every dialog it shows (pressing each BUTTON in turn, then OK), its exit code, the
 //       programs it started and, with --screen, their console screen once TEXT
 //       is on it; then ends every process it started.
@@ -99,6 +101,7 @@ struct Dialogs {
     const wchar_t *press[8];
     int pressed;
     int select;
+    const wchar_t *selectPath;
     bool pressNothing;
     bool seen;
 };
@@ -142,6 +145,28 @@ void ReportControls(DWORD processId)
     if (version != nullptr) Report(L"controls", version);
 }
 
+// Asks the browse dialog of another process to select path: the message carries
+// a pointer, so the text is first written into that process. A dialog gives its
+// answer through its own result slot, not to the sender, so what the dialog
+// then returns is the proof of the selection.
+bool SelectPath(HWND dialog, DWORD processId, const wchar_t *path)
+{
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, processId);
+    if (process == nullptr) return false;
+    SIZE_T bytes = (wcslen(path) + 1) * sizeof(wchar_t);
+    void *text = VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    bool written = text != nullptr && WriteProcessMemory(process, text, path, bytes, nullptr);
+    CloseHandle(process);
+    // Wine's dialog may not have filled a branch it never showed before in time
+    // for the first request; the second finds it.
+    if (written) {
+        SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(text));
+        Sleep(500);
+        SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(text));
+    }
+    return written;
+}
+
 BOOL CALLBACK ReportDialog(HWND window, LPARAM param)
 {
     Dialogs *dialogs = reinterpret_cast<Dialogs *>(param);
@@ -170,6 +195,11 @@ BOOL CALLBACK ReportDialog(HWND window, LPARAM param)
         SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, item);
         Report(L"selected", item != 0 ? L"yes" : L"no");
         dialogs->select = -1;
+        Sleep(300);
+    }
+    if (tree != nullptr && dialogs->selectPath != nullptr) {
+        Report(L"selected", SelectPath(window, dialogs->processId, dialogs->selectPath) ? L"yes" : L"no");
+        dialogs->selectPath = nullptr;
         Sleep(300);
     }
     ButtonSearch search = {dialogs->pressNothing ? L"" : press, nullptr};
@@ -222,7 +252,7 @@ DWORD FindChild(HANDLE parent, DWORD parentId, wchar_t *name)
 // Reads the child's console until `expected` is on it or time runs out.
 void ReportScreen(DWORD childId, const wchar_t *expected, DWORD deadline)
 {
-    static wchar_t screen[200 * 300];
+    static wchar_t screen[200 * 300 + 1];
     FreeConsole();
     bool attached = false;
     bool found = false;
@@ -317,15 +347,24 @@ int Run(int count, wchar_t **args)
     Dialogs dialogs = {};
     dialogs.select = -1;
     const wchar_t *expected = nullptr;
+    const wchar_t *directory = nullptr;
     DWORD timeout = 15000;
     int at = 2;
     for (; at + 1 < count && args[at][0] == L'-'; at += 2) {
         if (wcscmp(args[at], L"--press") == 0 && dialogs.pressed < 7) dialogs.press[dialogs.pressed++] = args[at + 1];
         else if (wcscmp(args[at], L"--screen") == 0) expected = args[at + 1];
         else if (wcscmp(args[at], L"--select") == 0) dialogs.select = _wtoi(args[at + 1]);
+        else if (wcscmp(args[at], L"--select-path") == 0) dialogs.selectPath = args[at + 1];
+        else if (wcscmp(args[at], L"--directory") == 0) directory = args[at + 1];
         else if (wcscmp(args[at], L"--timeout") == 0) timeout = static_cast<DWORD>(_wtoi(args[at + 1]));
     }
     if (at >= count) return 2;
+    // Wine starts no process in a network folder given as its starting
+    // directory, but one that inherits it as the current folder starts there.
+    if (directory != nullptr && !SetCurrentDirectoryW(directory)) {
+        Report(L"directory", L"failed");
+        return 3;
+    }
     PROCESS_INFORMATION process = {};
     if (!Start(args[at], process)) return 3;
 
