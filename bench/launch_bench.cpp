@@ -3,7 +3,7 @@
 //   launch_bench PAIRS KELVANE FOLDER FLOOR RECORD
 // Prints one line a launch: "kelvane|floor SECONDS", then nothing else; any
 // failure ends it with a message on standard output and exit code 1.
-#include <windows.h>
+#include "kelvane.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -22,19 +22,6 @@ HANDLE gOutput;
     WriteFile(gOutput, text, size - 1, &written, nullptr);
     WriteFile(gOutput, "\n", 1, &written, nullptr);
     ExitProcess(1);
-}
-
-// The interpreter the launcher starts: the native one, as kelvane picks it.
-void GetInterpreterPath(wchar_t *interpreter)
-{
-    BOOL wow64 = FALSE;
-    if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64) {
-        GetSystemWindowsDirectoryW(interpreter, MAX_PATH);
-        wcscat(interpreter, L"\\Sysnative\\cmd.exe");
-    } else {
-        GetSystemDirectoryW(interpreter, MAX_PATH);
-        wcscat(interpreter, L"\\cmd.exe");
-    }
 }
 
 // Appends text as one argument that CommandLineToArgvW gives back unchanged.
@@ -145,8 +132,9 @@ int wmain(int count, wchar_t **args)
     ReadRecord(recordPath, "\ncmdline=", commandLine, sizeof commandLine);
     wchar_t wideCommand[4096];
     MultiByteToWideChar(CP_UTF8, 0, commandLine, -1, wideCommand, 4096);
+    // The floor starts the interpreter kelvane starts, found the same way.
     wchar_t interpreter[MAX_PATH];
-    GetInterpreterPath(interpreter);
+    if (!GetInterpreterPath(interpreter)) Fail(L"no interpreter");
     static wchar_t floorLine[8192];
     floorLine[0] = L'\0';
     AppendQuoted(floorLine, args[4]);
