@@ -9,8 +9,10 @@ import hashlib
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
+import time
 import unittest
 import zipfile
 from pathlib import Path
@@ -20,6 +22,7 @@ import wine_session
 BUILD = Path(os.environ["KELVANE_BUILD"])
 PROJECT = Path(__file__).resolve().parent.parent
 SESSION = wine_session.session_dir(BUILD)
+PACKAGES = BUILD / "test-package"  # the package workflow's output, made by the package fixture
 DRIVE_C = SESSION / "prefix" / "drive_c"
 ROOT = DRIVE_C / "kt"          # C:\kt: every file the tests make
 RECORD = ROOT / "record.txt"   # what the stand-in interpreter writes
@@ -465,20 +468,21 @@ class ExplorerIntegration(Case):
 
 class ReleasePackage(Case):
     def test_unpacked_package_runs(self):
-        out = ROOT / "package"
-        subprocess.run(["cpack", "--config", str(BUILD / "CPackConfig.cmake"), "-B", str(out)],
-                       cwd=BUILD, check=True, stdout=subprocess.DEVNULL)
-        package = out / "kelvane-0.2-win32.zip"
-        digest = hashlib.sha256(package.read_bytes()).hexdigest()
-        self.assertEqual(f"{digest}  kelvane-0.2-win32.zip\n", (out / "SHA256SUMS").read_text())
+        sums = {name: digest for digest, name in
+                (line.split("  ") for line in (PACKAGES / "SHA256SUMS").read_text().splitlines())}
+        self.assertEqual(["kelvane-0.2-setup.exe", "kelvane-0.2-win32.zip"], sorted(sums))
+        for name, digest in sums.items():
+            with self.subTest(name=name):
+                self.assertEqual(hashlib.sha256((PACKAGES / name).read_bytes()).hexdigest(), digest)
 
-        with zipfile.ZipFile(package) as archive:
+        with zipfile.ZipFile(PACKAGES / "kelvane-0.2-win32.zip") as archive:
             archive.extractall(ROOT / "unpacked")
             names = sorted(n for n in archive.namelist() if not n.endswith("/"))
         integration = sorted(p.name for p in (PROJECT / "integration").iterdir())
+        pictures = sorted(p.name for p in (PROJECT / "docs").glob("*.png"))
         self.assertEqual(sorted(f"kelvane-0.2-win32/{name}" for name in
-                                ["kelvane.exe", "README.md", "LICENSE", "docs/console.png",
-                                 "docs/dialog.png", "resources/icon-preview.png",
+                                ["kelvane.exe", "README.md", "LICENSE", "resources/icon-preview.png",
+                                 *(f"docs/{n}" for n in pictures),
                                  *(f"integration/{n}" for n in integration)]), names)
         unpacked = ROOT / "unpacked" / "kelvane-0.2-win32"
         self.assertEqual((BUILD / "kelvane.exe").read_bytes(), (unpacked / "kelvane.exe").read_bytes())
@@ -487,6 +491,231 @@ class ReleasePackage(Case):
                                 exe="C:\\kt\\unpacked\\kelvane-0.2-win32\\kelvane.exe")
         self.assertEqual(["0"], seen["exit"])
         self.assertStarted(started, 'cmd.exe /K C: && cd "\\kt\\from the package"')
+
+
+def read_registry(prefix, key):
+    """{key: {value name: value as exported}} for key and everything below it."""
+    export = prefix / "export.reg"
+    subprocess.run(["wine", "reg", "export", key, f"Z:{export}".replace("/", "\\"), "/y"],
+                   env=env(True, prefix), timeout=60, check=True, **wine_session.quiet())
+    text = export.read_bytes().decode("utf-16").replace("\\\r\n  ", "")
+    registry = {}
+    values = None
+    for line in text.splitlines():
+        if line.startswith("[") and line.endswith("]"):
+            values = registry.setdefault(line[1:-1], {})
+        elif values is not None and "=" in line:
+            name, _, value = line.partition("=")
+            values[name.strip('"')] = value
+    return registry
+
+
+def link_target(path):
+    """The local path a shell link names (MS-SHLLINK: the LinkInfo's base path)."""
+    data = path.read_bytes()
+    flags, = struct.unpack_from("<I", data, 0x14)
+    at = 0x4C
+    if flags & 1:  # HasLinkTargetIDList
+        at += 2 + struct.unpack_from("<H", data, at)[0]
+    if not flags & 2:  # HasLinkInfo
+        return None
+    base, = struct.unpack_from("<I", data, at + 16)
+    return data[at + base:data.index(b"\0", at + base)].decode("cp1252")
+
+
+class Installer(Case):
+    """The per-user installer in a fresh prefix, run silently as winget runs it:
+    what it adds, the verbs it registers run by the shell, its options, and an
+    uninstall that leaves the prefix as it found it."""
+
+    maxDiff = 4000
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = SESSION / "install-prefix"
+        shutil.rmtree(cls.prefix, ignore_errors=True)
+        subprocess.run(["wineboot", "--init"], env=env(True, cls.prefix), timeout=300, check=True,
+                       **wine_session.quiet())
+        cls.drive = cls.prefix / "drive_c"
+        (cls.drive / "kt").mkdir()
+        shutil.copyfile(PACKAGES / "kelvane-0.2-setup.exe", cls.drive / "kt" / "setup.exe")
+        profile = next((cls.drive / "users").glob("*/AppData"))
+        cls.user = "C:\\" + str(profile.parent.relative_to(cls.drive)).replace("/", "\\")
+        cls.installed = profile / "Local" / "Programs" / "kelvane"
+        cls.folder = cls.user + "\\AppData\\Local\\Programs\\kelvane"
+        cls.exe = cls.folder + "\\kelvane.exe"
+        cls.send_to = profile / "Roaming" / "Microsoft" / "Windows" / "SendTo" / "kelvane.lnk"
+        cls.start_menu = (profile / "Roaming" / "Microsoft" / "Windows" / "Start Menu" / "Programs" /
+                          "kelvane.lnk")
+        cls.pristine = cls.state()
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run(["wineserver", "-k"], env=env(True, cls.prefix), timeout=60, check=False)
+
+    @classmethod
+    def state(cls):
+        """Every file and folder of drive C:, and the user's and the machine's
+        software keys, but for those Wine keeps for itself: its own settings,
+        and the network cards it records a while after it first starts."""
+        files = {p.relative_to(cls.drive).as_posix() for p in cls.drive.rglob("*")}
+        registry = {**read_registry(cls.prefix, "HKCU\\Software"),
+                    **read_registry(cls.prefix, "HKLM\\Software")}
+        wine_own = ("HKEY_CURRENT_USER\\Software\\Wine",
+                    "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards")
+        registry = {key: values for key, values in registry.items() if not key.startswith(wine_own)}
+        return files, registry
+
+    def run_program(self, line):
+        seen = probe("run", "--timeout", "60000", line, prefix=self.prefix, real=True)
+        self.assertEqual(["0"], seen["exit"], seen)
+        return seen
+
+    def install(self, *switches):
+        self.run_program(" ".join(["C:\\kt\\setup.exe", "/S", *switches]))
+
+    def uninstall(self):
+        # The uninstaller restarts itself from a temporary folder and ends at
+        # once; the probe waits for that copy, which has its own copy removed
+        # from the temporary folder after it ends.
+        seen = self.run_program(f'"{self.folder}\\uninstall.exe" /S')
+        self.assertEqual(["Un.exe"], seen.get("child"))
+        deadline = time.time() + 30
+        while list(self.drive.glob("users/*/Temp/~nsu*")) and time.time() < deadline:
+            time.sleep(0.5)
+
+    def assertAdded(self, files, registry):
+        """The state holds exactly the pristine prefix's files and keys, and
+        these files and keys (with the folders and keys they need)."""
+        before_files, before_registry = self.pristine
+        now_files, now_registry = self.state()
+
+        def with_folders(names):
+            return {"/".join(name.split("/")[:end]) for name in names
+                    for end in range(1, name.count("/") + 2)}
+
+        self.assertEqual(set(), before_files - now_files)
+        self.assertEqual(set(), (now_files - before_files) - with_folders(files))
+        self.assertEqual(set(), set(files) - now_files)
+        keys = set(registry) | {key.rsplit("\\", depth)[0] for key in registry
+                                for depth in range(1, key.count("\\"))}
+        added = {key: values for key, values in now_registry.items() if key not in before_registry}
+        self.assertEqual(before_registry, {k: now_registry.get(k) for k in before_registry})
+        self.assertEqual(set(), set(added) - keys)
+        for key, values in registry.items():
+            with self.subTest(key=key):
+                self.assertEqual(values, added.get(key))
+        for key in set(added) - set(registry):
+            self.assertEqual({}, added[key], key)
+
+    def expected(self, send_to=True, start_menu=True):
+        installed = self.installed.relative_to(self.drive).as_posix()
+        files = [f"{installed}/kelvane.exe", f"{installed}/LICENSE.txt", f"{installed}/uninstall.exe"]
+        if send_to:
+            files.append(self.send_to.relative_to(self.drive).as_posix())
+        if start_menu:
+            files.append(self.start_menu.relative_to(self.drive).as_posix())
+        exe = self.exe.replace("\\", "\\\\")
+        command = '"\\"' + exe + '\\" \\"%{}\\""'
+        classes = "HKEY_CURRENT_USER\\Software\\Classes\\"
+        registry = {}
+        for class_name, item in (("Directory", "1"), ("Directory\\Background", "V"), ("Drive", "1")):
+            verb = classes + class_name + "\\shell\\kelvane"
+            registry[verb] = {"@": '"Open console here"', "Icon": f'"{exe}"'}
+            registry[verb + "\\command"] = {"@": command.format(item)}
+        size = sum((self.installed / name).stat().st_size
+                   for name in ("kelvane.exe", "LICENSE.txt", "uninstall.exe"))
+        folder = self.folder.replace("\\", "\\\\")
+        uninstaller = folder + "\\\\uninstall.exe"
+        registry["HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kelvane"] = {
+            "DisplayName": '"kelvane"', "DisplayVersion": '"0.2"', "Publisher": '"Tamrik"',
+            "DisplayIcon": f'"{exe}"', "InstallLocation": f'"{folder}"',
+            "UninstallString": f'"\\"{uninstaller}\\""',
+            "QuietUninstallString": f'"\\"{uninstaller}\\" /S"',
+            "NoModify": "dword:00000001", "NoRepair": "dword:00000001",
+            "EstimatedSize": f"dword:{size // 1024:08x}"}
+        return files, registry
+
+    def test_silent_install_verbs_and_uninstall(self):
+        self.install()
+        self.assertAdded(*self.expected())
+        self.assertEqual((BUILD / "kelvane.exe").read_bytes(), (self.installed / "kelvane.exe").read_bytes())
+        self.assertEqual((PROJECT / "LICENSE").read_bytes(), (self.installed / "LICENSE.txt").read_bytes())
+        for shortcut in (self.send_to, self.start_menu):
+            self.assertEqual(self.exe.lower(), link_target(shortcut).lower())
+
+        # Explorer reads the classes view, in which the user's classes stand over
+        # the machine's; Wine has no such view, so for this test alone the
+        # verbs are copied to the machine's classes and taken away again.
+        (self.drive / "kt" / "from the installer").mkdir()
+        for class_name in ("Directory", "Drive"):
+            self.assertNotIn(f"HKEY_LOCAL_MACHINE\\Software\\Classes\\{class_name}", self.pristine[1])
+        try:
+            for class_name in ("Directory", "Drive"):
+                subprocess.run(["wine", "reg", "copy", f"HKCU\\Software\\Classes\\{class_name}",
+                                f"HKLM\\Software\\Classes\\{class_name}", "/s", "/f"],
+                               env=env(True, self.prefix), timeout=60, check=True, **wine_session.quiet())
+            for class_name, item, prompt in (("Directory", "C:\\kt\\from the installer", "C:\\kt\\from the installer>"),
+                                             ("Drive", "C:\\", "C:\\>")):
+                with self.subTest(class_name=class_name):
+                    seen = probe("run", "--verb", "kelvane", "--class", class_name, "--screen", prompt,
+                                 "--timeout", "20000", item, prefix=self.prefix, real=True)
+                    self.assertEqual(["yes"], seen["screen-found"], seen.get("screen"))
+        finally:
+            for class_name in ("Directory", "Drive"):
+                subprocess.run(["wine", "reg", "delete", f"HKLM\\Software\\Classes\\{class_name}", "/f"],
+                               env=env(True, self.prefix), timeout=60, check=False, **wine_session.quiet())
+            (self.drive / "kt" / "from the installer").rmdir()
+
+        # The same version again changes nothing.
+        installed = self.state()
+        self.install()
+        self.assertEqual(installed, self.state())
+
+        self.uninstall()
+        self.assertEqual(self.pristine, self.state())
+
+    def test_options_leave_shortcuts_out(self):
+        for switches, send_to, start_menu in ((["/NoSendTo"], False, True),
+                                              (["/NoStartMenu"], True, False),
+                                              (["/NoSendTo", "/NoStartMenu"], False, False)):
+            with self.subTest(switches=switches):
+                self.install(*switches)
+                self.assertAdded(*self.expected(send_to, start_menu))
+                self.uninstall()
+                self.assertEqual(self.pristine, self.state())
+
+    def test_reinstall_over_an_older_version(self):
+        self.install()
+        # What an older version leaves: its program and its version number.
+        (self.installed / "kelvane.exe").write_bytes(b"an older kelvane")
+        subprocess.run(["wine", "reg", "add",
+                        "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kelvane",
+                        "/v", "DisplayVersion", "/d", "0.1", "/f"],
+                       env=env(True, self.prefix), timeout=60, check=True, **wine_session.quiet())
+        self.install("/NoSendTo")
+        self.assertAdded(*self.expected(send_to=False))
+        self.assertEqual((BUILD / "kelvane.exe").read_bytes(), (self.installed / "kelvane.exe").read_bytes())
+        self.uninstall()
+        self.assertEqual(self.pristine, self.state())
+
+    def test_uninstall_keeps_what_the_user_made(self):
+        self.install()
+        (self.installed / "notes.txt").write_text("mine")
+        mine = "HKCU\\Software\\Classes\\Directory\\shell\\mine"
+        subprocess.run(["wine", "reg", "add", mine, "/ve", "/d", "My verb", "/f"],
+                       env=env(True, self.prefix), timeout=60, check=True, **wine_session.quiet())
+        self.uninstall()
+        folder = self.installed.relative_to(self.drive).as_posix()
+        self.assertAdded([f"{folder}/notes.txt"],
+                         {mine.replace("HKCU", "HKEY_CURRENT_USER"): {"@": '"My verb"'}})
+        (self.installed / "notes.txt").unlink()
+        self.installed.rmdir()
+        self.installed.parent.rmdir()
+        self.assertNotIn("HKEY_CURRENT_USER\\Software\\Classes", self.pristine[1])
+        subprocess.run(["wine", "reg", "delete", "HKCU\\Software\\Classes", "/f"],
+                       env=env(True, self.prefix), timeout=60, check=True, **wine_session.quiet())
+        self.assertEqual(self.pristine, self.state())
 
 
 class NativeInterpreter(Case):

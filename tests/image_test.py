@@ -1,5 +1,6 @@
 """kelvane.exe as Windows sees the file: headers, imports and resources, and
-that two clean builds from different folders give the same bytes."""
+that two clean builds from different folders give the same program and the
+same installer, byte for byte."""
 import hashlib
 import os
 import shutil
@@ -112,9 +113,10 @@ class Image(unittest.TestCase):
 
 class Reproducible(unittest.TestCase):
     def build_copy(self, root):
+        """The program and the installer, built from a copy of the source in root."""
         source = root / "source"
         for part in ("CMakeLists.txt", "README.md", "LICENSE", "bench", "cmake", "docs",
-                     "integration", "launcher", "resources"):
+                     "integration", "launcher", "packaging", "resources"):
             copy = shutil.copytree if (SOURCE / part).is_dir() else shutil.copyfile
             source.mkdir(parents=True, exist_ok=True)
             copy(SOURCE / part, source / part)
@@ -123,9 +125,11 @@ class Reproducible(unittest.TestCase):
                         "-DCMAKE_BUILD_TYPE=MinSizeRel",
                         f"-DCMAKE_TOOLCHAIN_FILE={source}/cmake/mingw-w64-i686.cmake"],
                        check=True, stdout=subprocess.DEVNULL)
-        subprocess.run(["cmake", "--build", build, "--target", "kelvane"], check=True,
-                       stdout=subprocess.DEVNULL)
-        return hashlib.sha256((build / "kelvane.exe").read_bytes()).hexdigest()
+        subprocess.run(["cmake", "--build", build], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(["cpack", "-G", "NSIS", "--config", build / "CPackConfig.cmake", "-B", build / "package"],
+                       check=True, stdout=subprocess.DEVNULL)
+        return [hashlib.sha256(path.read_bytes()).hexdigest()
+                for path in (build / "kelvane.exe", build / "package" / "kelvane-0.2-setup.exe")]
 
     def test_two_clean_builds_are_identical(self):
         with tempfile.TemporaryDirectory() as first, tempfile.TemporaryDirectory() as second:

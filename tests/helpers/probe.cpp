@@ -1,9 +1,10 @@
 // Test helper that does what a user does with kelvane.exe, and says what it saw.
 //   probe link LINK TARGET        makes a shortcut through the shell-link object
-//   probe run [--select N] [--select-path PATH] [--directory DIR] [--press BUTTON]...
-//             [--screen TEXT] [--timeout MS] COMMANDLINE
+//   probe run [--select N] [--select-path PATH] [--directory DIR] [--verb VERB --class CLASS]
+//             [--press BUTTON]... [--screen TEXT] [--timeout MS] COMMANDLINE
 //       starts COMMANDLINE as the desktop does (no console, no inherited handles),
-//       with DIR as its current folder if given, selects the Nth entry below the top of a dialog's folder
+//       with DIR as its current folder if given, or with --verb has the shell run
+//       the verb of CLASS (Directory, Drive) on the item COMMANDLINE names, selects the Nth entry below the top of a dialog's folder
 //       tree or the folder PATH,
 //       reports every dialog it shows (pressing each BUTTON in turn, then OK), its exit code, the
 //       programs it started and, with --screen, their console screen once TEXT
@@ -318,6 +319,27 @@ bool Start(const wchar_t *line, PROCESS_INFORMATION &process)
     return true;
 }
 
+// Has the shell run a verb on an item, as Explorer's menu does.
+bool StartVerb(const wchar_t *verb, const wchar_t *className, const wchar_t *item,
+               PROCESS_INFORMATION &process)
+{
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_CLASSNAME | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    info.lpVerb = verb;
+    info.lpClass = className;
+    info.lpFile = item;
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExW(&info) || info.hProcess == nullptr) {
+        Report(L"start", L"failed");
+        return false;
+    }
+    process.hProcess = info.hProcess;
+    process.dwProcessId = GetProcessId(info.hProcess);
+    return true;
+}
+
 int Show(const wchar_t *line)
 {
     PROCESS_INFORMATION process = {};
@@ -348,6 +370,8 @@ int Run(int count, wchar_t **args)
     dialogs.select = -1;
     const wchar_t *expected = nullptr;
     const wchar_t *directory = nullptr;
+    const wchar_t *verb = nullptr;
+    const wchar_t *className = nullptr;
     DWORD timeout = 15000;
     int at = 2;
     for (; at + 1 < count && args[at][0] == L'-'; at += 2) {
@@ -356,6 +380,8 @@ int Run(int count, wchar_t **args)
         else if (wcscmp(args[at], L"--select") == 0) dialogs.select = _wtoi(args[at + 1]);
         else if (wcscmp(args[at], L"--select-path") == 0) dialogs.selectPath = args[at + 1];
         else if (wcscmp(args[at], L"--directory") == 0) directory = args[at + 1];
+        else if (wcscmp(args[at], L"--verb") == 0) verb = args[at + 1];
+        else if (wcscmp(args[at], L"--class") == 0) className = args[at + 1];
         else if (wcscmp(args[at], L"--timeout") == 0) timeout = static_cast<DWORD>(_wtoi(args[at + 1]));
     }
     if (at >= count) return 2;
@@ -366,7 +392,7 @@ int Run(int count, wchar_t **args)
         return 3;
     }
     PROCESS_INFORMATION process = {};
-    if (!Start(args[at], process)) return 3;
+    if (verb != nullptr ? !StartVerb(verb, className, args[at], process) : !Start(args[at], process)) return 3;
 
     DWORD deadline = GetTickCount() + timeout;
     dialogs.processId = process.dwProcessId;

@@ -1,0 +1,99 @@
+"""The winget and Scoop manifests the package workflow writes: valid against
+the published schemas (packaging/schemas/, offline), consistent across winget's
+three files as winget requires, and naming the very packages built beside them."""
+import hashlib
+import json
+import os
+import re
+import sys
+import unittest
+from pathlib import Path
+
+import jsonschema
+import yaml
+
+SOURCE = Path(__file__).resolve().parent.parent
+SCHEMAS = SOURCE / "packaging" / "schemas"
+PACKAGES = Path(os.environ["KELVANE_PACKAGES"])
+VERSION = "0.2"
+SETUP = f"kelvane-{VERSION}-setup.exe"
+ZIP = f"kelvane-{VERSION}-win32.zip"
+WINGET = {"version": "Tamrik.Kelvane.yaml", "defaultLocale": "Tamrik.Kelvane.locale.en-US.yaml",
+          "installer": "Tamrik.Kelvane.installer.yaml"}
+
+
+def sha256(name):
+    return hashlib.sha256((PACKAGES / name).read_bytes()).hexdigest()
+
+
+def validate(document, schema_name):
+    schema = json.loads((SCHEMAS / schema_name).read_text("utf-8"))
+    jsonschema.Draft7Validator(schema).validate(document)
+
+
+class Winget(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.texts = {kind: (PACKAGES / "winget" / name).read_text("utf-8") for kind, name in WINGET.items()}
+        cls.manifests = {kind: yaml.safe_load(text) for kind, text in cls.texts.items()}
+
+    def test_each_file_is_valid_against_its_schema(self):
+        for kind, manifest in self.manifests.items():
+            with self.subTest(kind=kind):
+                validate(manifest, f"manifest.{kind}.1.10.0.json")
+                self.assertEqual(kind, manifest["ManifestType"])
+                self.assertEqual("1.10.0", manifest["ManifestVersion"])
+                self.assertTrue(self.texts[kind].startswith(
+                    f"# yaml-language-server: $schema=https://aka.ms/winget-manifest.{kind}.1.10.0.schema.json\n"))
+
+    def test_files_agree_as_winget_requires(self):
+        for key in ("PackageIdentifier", "PackageVersion"):
+            with self.subTest(key=key):
+                self.assertEqual(1, len({m[key] for m in self.manifests.values()}))
+        self.assertEqual("Tamrik.Kelvane", self.manifests["version"]["PackageIdentifier"])
+        self.assertEqual(VERSION, self.manifests["version"]["PackageVersion"])
+        self.assertEqual(self.manifests["version"]["DefaultLocale"],
+                         self.manifests["defaultLocale"]["PackageLocale"])
+
+    def test_installer_is_the_built_one(self):
+        installer = self.manifests["installer"]
+        self.assertEqual(("nullsoft", "user", "elevationProhibited"),
+                         (installer["InstallerType"], installer["Scope"], installer["ElevationRequirement"]))
+        (entry,) = installer["Installers"]
+        self.assertEqual("x86", entry["Architecture"])
+        self.assertEqual(sha256(SETUP), entry["InstallerSha256"].lower())
+        self.assertTrue(entry["InstallerUrl"].endswith("/" + SETUP), entry["InstallerUrl"])
+        # The entry the installer writes in Apps & features.
+        (apps,) = installer["AppsAndFeaturesEntries"]
+        self.assertEqual({"DisplayName": "kelvane", "Publisher": "Tamrik", "DisplayVersion": VERSION,
+                          "ProductCode": "kelvane"}, apps)
+        self.assertEqual("/S", installer["InstallerSwitches"]["Silent"])
+
+
+class Scoop(unittest.TestCase):
+    def test_manifest_is_valid_and_names_the_built_zip(self):
+        manifest = json.loads((PACKAGES / "scoop" / "kelvane.json").read_text("utf-8"))
+        validate(manifest, "scoop.schema.json")
+        self.assertEqual(VERSION, manifest["version"])
+        self.assertEqual(sha256(ZIP), manifest["hash"])
+        self.assertTrue(manifest["url"].endswith("/" + ZIP), manifest["url"])
+        self.assertEqual(f"kelvane-{VERSION}-win32", manifest["extract_dir"])
+        self.assertEqual("kelvane.exe", manifest["bin"])
+        # The Explorer verbs are only offered, never merged by the install.
+        self.assertNotIn("reg import", "\n".join(manifest["post_install"]))
+        self.assertIn("reg import", "\n".join(manifest["notes"]))
+
+
+class Templates(unittest.TestCase):
+    def test_no_hash_or_address_is_committed_by_hand(self):
+        templates = [*(SOURCE / "packaging" / "winget").iterdir(), *(SOURCE / "packaging" / "scoop").iterdir()]
+        self.assertEqual(4, len(templates))
+        for template in templates:
+            with self.subTest(template=template.name):
+                text = template.read_text("utf-8")
+                self.assertIsNone(re.search(r"[0-9a-fA-F]{64}", text))
+                self.assertIsNone(re.search(r"https?://(?!aka\.ms/winget-manifest)", text))
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0], *sys.argv[1:]], verbosity=2)
