@@ -307,7 +307,7 @@ class FolderItself(Case):
     """Every road decides on the folder the interpreter will stand in: its full
     path, as the native interpreter sees the file system."""
 
-    def assertPrompt(self, seen, prompt):
+    def assertPrompt(self, seen):
         self.assertEqual(["yes"], seen["screen-found"], seen.get("screen"))
         self.assertNotIn("not found", "\n".join(seen["screen"]).lower())
 
@@ -332,7 +332,7 @@ class FolderItself(Case):
         for arguments, directory, prompt in table:
             with self.subTest(arguments=arguments):
                 seen, _ = kelvane(arguments, screen=prompt, directory=directory)
-                self.assertPrompt(seen, prompt)
+                self.assertPrompt(seen)
         for arguments in (r"C:\windows\system32\kt-wow", r"C:\windows\Sysnative\kt-wow"):
             with self.subTest(arguments=arguments):
                 seen, started = kelvane(arguments)
@@ -367,7 +367,7 @@ class FolderItself(Case):
                 self.assertStarted(started, 'cmd.exe /K pushd "%KELVANE_FOLDER%" & set KELVANE_FOLDER=')
                 self.assertEqual(net, started[0]["folder"])
                 seen, _ = kelvane(arguments, directory=directory, screen=net + ">")
-                self.assertPrompt(seen, net + ">")
+                self.assertPrompt(seen)
 
     def test_names_the_interpreter_cannot_enter(self):
         # Each extended-length name has a plain twin that a wrong road would open.
@@ -392,7 +392,7 @@ class FolderItself(Case):
         # One unit shorter, 258 in all, it opens.
         prompt = "C:\\kt\\deep\\" + "d" * 240 + "\\" + "e" * 6 + ">"
         seen, _ = kelvane("e" * 6, directory="C:\\kt\\deep\\" + "d" * 240, screen=prompt)
-        self.assertPrompt(seen, prompt)
+        self.assertPrompt(seen)
 
     def test_devices_end_in_the_message_at_once(self):
         for arguments in ("COM1", "AUX", "CON", r"C:\kt\aux", r"C:\kt\com1.lnk", r"\\.\COM1",
@@ -408,7 +408,7 @@ class FolderItself(Case):
         for arguments in (f"{path}\\", f'"{path}\\"'):
             with self.subTest(arguments=arguments[-4:]):
                 seen, _ = kelvane(arguments, screen=path + ">")
-                self.assertPrompt(seen, path + ">")
+                self.assertPrompt(seen)
 
     def test_depth_picked_in_the_dialog(self):
         # The dialog gives at most 259 units; the interpreter enters 258.

@@ -9,9 +9,10 @@
 //       reports every dialog it shows (pressing each BUTTON in turn, then OK), its exit code, the
 //       programs it started and, with --screen, their console screen once TEXT
 //       is on it; then ends every process it started.
-//   probe show COMMANDLINE
-//       starts COMMANDLINE the same way and returns once its dialog or its
-//       console is on the screen, leaving it there.
+//   probe show [--press BUTTON]... [--until TEXT] COMMANDLINE
+//       starts COMMANDLINE the same way, presses each BUTTON in turn, and returns
+//       once its dialog (showing TEXT, if given) or its console is on the
+//       screen, leaving it there.
 //   probe verb CLASS PATH
 //       reports the menu text, icon and command of the kelvane verb of CLASS
 //       (Directory, Directory\Background, Drive), the command filled in with PATH
@@ -340,18 +341,62 @@ bool StartVerb(const wchar_t *verb, const wchar_t *className, const wchar_t *ite
     return true;
 }
 
-int Show(const wchar_t *line)
+// Whether a window of the process shows a control with this text.
+BOOL CALLBACK FindText(HWND control, LPARAM param)
 {
-    PROCESS_INFORMATION process = {};
-    if (!Start(line, process)) return 3;
+    ButtonSearch *search = reinterpret_cast<ButtonSearch *>(param);
+    wchar_t text[1024];
+    GetWindowTextW(control, text, 1024);
+    if (IsWindowVisible(control) && wcscmp(text, search->text) == 0) search->found = control;
+    return search->found == nullptr;
+}
+
+struct TextSearch {
+    DWORD processId;
+    ButtonSearch controls;
+};
+
+BOOL CALLBACK FindTextInWindow(HWND window, LPARAM param)
+{
+    TextSearch *search = reinterpret_cast<TextSearch *>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && IsWindowVisible(window))
+        EnumChildWindows(window, FindText, reinterpret_cast<LPARAM>(&search->controls));
+    return search->controls.found == nullptr;
+}
+
+bool ShowsText(DWORD processId, const wchar_t *text)
+{
+    TextSearch search = {processId, {text, nullptr}};
+    EnumWindows(FindTextInWindow, reinterpret_cast<LPARAM>(&search));
+    return search.controls.found != nullptr;
+}
+
+int Show(int count, wchar_t **args)
+{
     Dialogs dialogs = {};
-    dialogs.processId = process.dwProcessId;
     dialogs.select = -1;
-    dialogs.pressNothing = true;
-    DWORD deadline = GetTickCount() + 20000;
-    while (!dialogs.seen && GetTickCount() < deadline) {
+    const wchar_t *until = nullptr;
+    int at = 2;
+    for (; at + 1 < count && args[at][0] == L'-'; at += 2) {
+        if (wcscmp(args[at], L"--press") == 0 && dialogs.pressed < 7) dialogs.press[dialogs.pressed++] = args[at + 1];
+        else if (wcscmp(args[at], L"--until") == 0) until = args[at + 1];
+    }
+    if (at >= count) return 2;
+    dialogs.pressed = 0;
+    PROCESS_INFORMATION process = {};
+    if (!Start(args[at], process)) return 3;
+    dialogs.processId = process.dwProcessId;
+    DWORD deadline = GetTickCount() + 30000;
+    while (GetTickCount() < deadline) {
         bool ended = WaitForSingleObject(process.hProcess, 100) == WAIT_OBJECT_0;
+        dialogs.pressNothing = dialogs.press[dialogs.pressed] == nullptr;
+        dialogs.seen = false;
         EnumWindows(ReportDialog, reinterpret_cast<LPARAM>(&dialogs));
+        if (dialogs.seen && dialogs.press[dialogs.pressed] == nullptr &&
+            (until == nullptr || ShowsText(process.dwProcessId, until)))
+            return 0;
         wchar_t name[MAX_PATH];
         DWORD childId = FindChild(process.hProcess, process.dwProcessId, name);
         if (childId != 0) {
@@ -361,7 +406,7 @@ int Show(const wchar_t *line)
         }
         if (ended) break;
     }
-    return dialogs.seen ? 0 : 1;
+    return 1;
 }
 
 int Run(int count, wchar_t **args)
@@ -432,7 +477,7 @@ int wmain()
     wchar_t **args = CommandLineToArgvW(GetCommandLineW(), &count);
     if (count == 4 && wcscmp(args[1], L"link") == 0) return MakeLink(args[2], args[3]);
     if (count >= 3 && wcscmp(args[1], L"run") == 0) return Run(count, args);
-    if (count == 3 && wcscmp(args[1], L"show") == 0) return Show(args[2]);
+    if (count >= 3 && wcscmp(args[1], L"show") == 0) return Show(count, args);
     if (count == 4 && wcscmp(args[1], L"verb") == 0) return ReportVerb(args[2], args[3]);
     return 2;
 }
