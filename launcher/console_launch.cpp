@@ -251,7 +251,13 @@ bool OpenConsoleIn(const wchar_t *candidate)
 {
     wchar_t folder[kTargetPathUnits];
     bool redirected = false;
-    if (ExaminePath(candidate, folder, &redirected) != kFolderPath || !CanOpenConsoleIn(folder)) {
+    return ExaminePath(candidate, folder, &redirected) == kFolderPath &&
+           StartConsoleIn(candidate, folder, redirected);
+}
+
+bool StartConsoleIn(const wchar_t *candidate, const wchar_t *folder, bool redirected)
+{
+    if (!CanOpenConsoleIn(folder)) {
         return false;
     }
 

@@ -87,6 +87,10 @@ FolderHandover BuildConsoleCommand(const wchar_t *candidate, const wchar_t *fold
 // or the interpreter could not be started.
 bool OpenConsoleIn(const wchar_t *candidate);
 
+// The rest of OpenConsoleIn, for a road that has examined candidate already:
+// folder and redirected as ExaminePath filled them for a folder.
+bool StartConsoleIn(const wchar_t *candidate, const wchar_t *folder, bool redirected);
+
 // The object library's routines. ole32 serves only the shortcut and dialog
 // roads, so it is not among the program's imports: the road that needs it
 // loads it and hands it on, and a launch from a folder argument never loads it,

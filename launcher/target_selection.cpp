@@ -1,5 +1,6 @@
 // Target selection: the entry, the three roads to a folder, and the one error.
-// Each road only finds a candidate path; OpenConsoleIn decides on the folder.
+// Each road only finds a candidate path; ExaminePath and StartConsoleIn, joined
+// in OpenConsoleIn, decide on the folder.
 #include "kelvane.h"
 
 #include <objbase.h>
@@ -118,21 +119,22 @@ bool ResolveShortcutFile(wchar_t *linkPath, bool redirected, wchar_t *targetPath
     return ResolveShortcut(library, linkPath, targetPath);
 }
 
-// The argument names the target folder itself, or a shortcut to it.
-bool GetTargetPath(const wchar_t *argument, wchar_t *targetPath)
+// The argument names the target folder itself, or a shortcut to it. Its own
+// examination decides a folder; a shortcut's target is examined in turn.
+bool OpenConsoleForArgument(const wchar_t *argument)
 {
     if (wcslen(argument) >= kTargetPathUnits) {
         return false;
     }
     wchar_t fullPath[kTargetPathUnits];
     bool redirected = false;
+    wchar_t targetPath[kTargetPathUnits];
     switch (ExaminePath(argument, fullPath, &redirected)) {
     case kFolderPath:
-        wcscpy(targetPath, argument);
-        return true;
+        return StartConsoleIn(argument, fullPath, redirected);
     case kDiskFile:
         // Only the shell-link object tells a shortcut from any other file.
-        return ResolveShortcutFile(fullPath, redirected, targetPath);
+        return ResolveShortcutFile(fullPath, redirected, targetPath) && OpenConsoleIn(targetPath);
     case kNoPath:
         break;
     }
@@ -217,8 +219,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         argument[length - 1] = L'\\';
     }
 
-    wchar_t targetPath[kTargetPathUnits];
-    if (!GetTargetPath(argument, targetPath) || !OpenConsoleIn(targetPath)) {
+    if (!OpenConsoleForArgument(argument)) {
         FailNotAFolder();
     }
     return 0;
