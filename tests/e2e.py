@@ -495,11 +495,16 @@ class ReleasePackage(Case):
         self.assertStarted(started, 'cmd.exe /K C: && cd "\\kt\\from the package"')
 
 
+def wine_reg(prefix, *arguments, check=True):
+    """Runs Wine's reg.exe in prefix."""
+    subprocess.run(["wine", "reg", *arguments], env=env(True, prefix), timeout=60, check=check,
+                   **wine_session.quiet())
+
+
 def read_registry(prefix, key):
     """{key: {value name: value as exported}} for key and everything below it."""
     export = prefix / "export.reg"
-    subprocess.run(["wine", "reg", "export", key, f"Z:{export}".replace("/", "\\"), "/y"],
-                   env=env(True, prefix), timeout=60, check=True, **wine_session.quiet())
+    wine_reg(prefix, "export", key, f"Z:{export}".replace("/", "\\"), "/y")
     text = export.read_bytes().decode("utf-16").replace("\\\r\n  ", "")
     registry = {}
     values = None
@@ -654,9 +659,8 @@ class Installer(Case):
             self.assertNotIn(f"HKEY_LOCAL_MACHINE\\Software\\Classes\\{class_name}", self.pristine[1])
         try:
             for class_name in ("Directory", "Drive"):
-                subprocess.run(["wine", "reg", "copy", f"HKCU\\Software\\Classes\\{class_name}",
-                                f"HKLM\\Software\\Classes\\{class_name}", "/s", "/f"],
-                               env=env(True, self.prefix), timeout=60, check=True, **wine_session.quiet())
+                wine_reg(self.prefix, "copy", f"HKCU\\Software\\Classes\\{class_name}",
+                         f"HKLM\\Software\\Classes\\{class_name}", "/s", "/f")
             for class_name, item, prompt in (("Directory", "C:\\kt\\from the installer", "C:\\kt\\from the installer>"),
                                              ("Drive", "C:\\", "C:\\>")):
                 with self.subTest(class_name=class_name):
@@ -665,8 +669,7 @@ class Installer(Case):
                     self.assertEqual(["yes"], seen["screen-found"], seen.get("screen"))
         finally:
             for class_name in ("Directory", "Drive"):
-                subprocess.run(["wine", "reg", "delete", f"HKLM\\Software\\Classes\\{class_name}", "/f"],
-                               env=env(True, self.prefix), timeout=60, check=False, **wine_session.quiet())
+                wine_reg(self.prefix, "delete", f"HKLM\\Software\\Classes\\{class_name}", "/f", check=False)
             (self.drive / "kt" / "from the installer").rmdir()
 
         # The same version again changes nothing.
@@ -691,10 +694,8 @@ class Installer(Case):
         self.install()
         # What an older version leaves: its program and its version number.
         (self.installed / "kelvane.exe").write_bytes(b"an older kelvane")
-        subprocess.run(["wine", "reg", "add",
-                        "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kelvane",
-                        "/v", "DisplayVersion", "/d", "0.1", "/f"],
-                       env=env(True, self.prefix), timeout=60, check=True, **wine_session.quiet())
+        wine_reg(self.prefix, "add", "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kelvane",
+                 "/v", "DisplayVersion", "/d", "0.1", "/f")
         self.install("/NoSendTo")
         self.assertAdded(*self.expected(send_to=False))
         self.assertEqual((BUILD / "kelvane.exe").read_bytes(), (self.installed / "kelvane.exe").read_bytes())
@@ -705,8 +706,7 @@ class Installer(Case):
         self.install()
         (self.installed / "notes.txt").write_text("mine")
         mine = "HKCU\\Software\\Classes\\Directory\\shell\\mine"
-        subprocess.run(["wine", "reg", "add", mine, "/ve", "/d", "My verb", "/f"],
-                       env=env(True, self.prefix), timeout=60, check=True, **wine_session.quiet())
+        wine_reg(self.prefix, "add", mine, "/ve", "/d", "My verb", "/f")
         self.uninstall()
         folder = self.installed.relative_to(self.drive).as_posix()
         self.assertAdded([f"{folder}/notes.txt"],
@@ -715,8 +715,7 @@ class Installer(Case):
         self.installed.rmdir()
         self.installed.parent.rmdir()
         self.assertNotIn("HKEY_CURRENT_USER\\Software\\Classes", self.pristine[1])
-        subprocess.run(["wine", "reg", "delete", "HKCU\\Software\\Classes", "/f"],
-                       env=env(True, self.prefix), timeout=60, check=True, **wine_session.quiet())
+        wine_reg(self.prefix, "delete", "HKCU\\Software\\Classes", "/f")
         self.assertEqual(self.pristine, self.state())
 
 

@@ -4,8 +4,9 @@
 //             [--press BUTTON]... [--screen TEXT] [--timeout MS] COMMANDLINE
 //       starts COMMANDLINE as the desktop does (no console, no inherited handles),
 //       with DIR as its current folder if given, or with --verb has the shell run
-//       the verb of CLASS (Directory, Drive) on the item COMMANDLINE names, selects the Nth entry below the top of a dialog's folder
-//       tree or the folder PATH,
+//       the verb of CLASS (Directory, Drive) on the item COMMANDLINE names;
+//       selects the Nth entry below the top of a dialog's folder tree or the
+//       folder PATH,
 //       reports every dialog it shows (pressing each BUTTON in turn, then OK), its exit code, the
 //       programs it started and, with --screen, their console screen once TEXT
 //       is on it; then ends every process it started.
@@ -341,7 +342,6 @@ bool StartVerb(const wchar_t *verb, const wchar_t *className, const wchar_t *ite
     return true;
 }
 
-// Whether a window of the process shows a control with this text.
 BOOL CALLBACK FindText(HWND control, LPARAM param)
 {
     ButtonSearch *search = reinterpret_cast<ButtonSearch *>(param);
@@ -366,6 +366,7 @@ BOOL CALLBACK FindTextInWindow(HWND window, LPARAM param)
     return search->controls.found == nullptr;
 }
 
+// Whether a window of the process shows a control with this text.
 bool ShowsText(DWORD processId, const wchar_t *text)
 {
     TextSearch search = {processId, {text, nullptr}};
@@ -373,18 +374,45 @@ bool ShowsText(DWORD processId, const wchar_t *text)
     return search.controls.found != nullptr;
 }
 
+// The options of run and show, each a name and a value; returns where the
+// command line (or item) stands among args.
+struct Options {
+    const wchar_t *screen;
+    const wchar_t *until;
+    const wchar_t *directory;
+    const wchar_t *verb;
+    const wchar_t *className;
+    DWORD timeout;
+};
+
+int ReadOptions(int count, wchar_t **args, Dialogs &dialogs, Options &options)
+{
+    dialogs.select = -1;
+    options.timeout = 15000;
+    int at = 2;
+    for (; at + 1 < count && args[at][0] == L'-'; at += 2) {
+        const wchar_t *name = args[at];
+        const wchar_t *value = args[at + 1];
+        if (wcscmp(name, L"--press") == 0 && dialogs.pressed < 7) dialogs.press[dialogs.pressed++] = value;
+        else if (wcscmp(name, L"--screen") == 0) options.screen = value;
+        else if (wcscmp(name, L"--until") == 0) options.until = value;
+        else if (wcscmp(name, L"--select") == 0) dialogs.select = _wtoi(value);
+        else if (wcscmp(name, L"--select-path") == 0) dialogs.selectPath = value;
+        else if (wcscmp(name, L"--directory") == 0) options.directory = value;
+        else if (wcscmp(name, L"--verb") == 0) options.verb = value;
+        else if (wcscmp(name, L"--class") == 0) options.className = value;
+        else if (wcscmp(name, L"--timeout") == 0) options.timeout = static_cast<DWORD>(_wtoi(value));
+    }
+    dialogs.pressed = 0;
+    return at;
+}
+
 int Show(int count, wchar_t **args)
 {
     Dialogs dialogs = {};
-    dialogs.select = -1;
-    const wchar_t *until = nullptr;
-    int at = 2;
-    for (; at + 1 < count && args[at][0] == L'-'; at += 2) {
-        if (wcscmp(args[at], L"--press") == 0 && dialogs.pressed < 7) dialogs.press[dialogs.pressed++] = args[at + 1];
-        else if (wcscmp(args[at], L"--until") == 0) until = args[at + 1];
-    }
+    Options options = {};
+    int at = ReadOptions(count, args, dialogs, options);
     if (at >= count) return 2;
-    dialogs.pressed = 0;
     PROCESS_INFORMATION process = {};
     if (!Start(args[at], process)) return 3;
     dialogs.processId = process.dwProcessId;
@@ -395,7 +423,7 @@ int Show(int count, wchar_t **args)
         dialogs.seen = false;
         EnumWindows(ReportDialog, reinterpret_cast<LPARAM>(&dialogs));
         if (dialogs.seen && dialogs.press[dialogs.pressed] == nullptr &&
-            (until == nullptr || ShowsText(process.dwProcessId, until)))
+            (options.until == nullptr || ShowsText(process.dwProcessId, options.until)))
             return 0;
         wchar_t name[MAX_PATH];
         DWORD childId = FindChild(process.hProcess, process.dwProcessId, name);
@@ -412,36 +440,23 @@ int Show(int count, wchar_t **args)
 int Run(int count, wchar_t **args)
 {
     Dialogs dialogs = {};
-    dialogs.select = -1;
-    const wchar_t *expected = nullptr;
-    const wchar_t *directory = nullptr;
-    const wchar_t *verb = nullptr;
-    const wchar_t *className = nullptr;
-    DWORD timeout = 15000;
-    int at = 2;
-    for (; at + 1 < count && args[at][0] == L'-'; at += 2) {
-        if (wcscmp(args[at], L"--press") == 0 && dialogs.pressed < 7) dialogs.press[dialogs.pressed++] = args[at + 1];
-        else if (wcscmp(args[at], L"--screen") == 0) expected = args[at + 1];
-        else if (wcscmp(args[at], L"--select") == 0) dialogs.select = _wtoi(args[at + 1]);
-        else if (wcscmp(args[at], L"--select-path") == 0) dialogs.selectPath = args[at + 1];
-        else if (wcscmp(args[at], L"--directory") == 0) directory = args[at + 1];
-        else if (wcscmp(args[at], L"--verb") == 0) verb = args[at + 1];
-        else if (wcscmp(args[at], L"--class") == 0) className = args[at + 1];
-        else if (wcscmp(args[at], L"--timeout") == 0) timeout = static_cast<DWORD>(_wtoi(args[at + 1]));
-    }
+    Options options = {};
+    int at = ReadOptions(count, args, dialogs, options);
     if (at >= count) return 2;
     // Wine starts no process in a network folder given as its starting
     // directory, but one that inherits it as the current folder starts there.
-    if (directory != nullptr && !SetCurrentDirectoryW(directory)) {
+    if (options.directory != nullptr && !SetCurrentDirectoryW(options.directory)) {
         Report(L"directory", L"failed");
         return 3;
     }
     PROCESS_INFORMATION process = {};
-    if (verb != nullptr ? !StartVerb(verb, className, args[at], process) : !Start(args[at], process)) return 3;
+    bool started = options.verb != nullptr ? StartVerb(options.verb, options.className, args[at], process)
+                                           : Start(args[at], process);
+    if (!started) return 3;
 
-    DWORD deadline = GetTickCount() + timeout;
+    DWORD deadline = GetTickCount() + options.timeout;
     dialogs.processId = process.dwProcessId;
-    dialogs.pressed = 0;
+    const wchar_t *expected = options.screen;
     DWORD exitCode = STILL_ACTIVE;
     while (GetTickCount() < deadline) {
         if (WaitForSingleObject(process.hProcess, 100) == WAIT_OBJECT_0) {
