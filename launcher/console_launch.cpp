@@ -9,16 +9,20 @@ namespace {
 // The classic form: make the drive current, then change to the folder on it.
 constexpr wchar_t kDriveCommand[] = L"cmd.exe /K %ls && cd \"%ls\"";
 
-// A folder the classic form cannot carry safely is never written on the command
-// line: no unit of it may be run as a command or expanded as a '%' or '!'
-// reference, and cd does not take every spelling (forward slashes). It becomes
-// the interpreter's starting directory instead, spelled as a full path.
+// A folder the classic form cannot carry as it is never goes on the command
+// line: a name the interpreter would expand ('%', '!'), or a short path that
+// its cd would rebuild into a long one it cannot hold. It becomes the
+// interpreter's starting directory instead, which it takes as it stands.
 constexpr wchar_t kDirectoryCommand[] = L"cmd.exe /K";
 
 // The interpreter refuses a network folder as its starting directory; pushd maps a
 // drive letter for it. The interpreter expands the variable once, so a '%' in
-// the folder's name stays as it is.
-constexpr wchar_t kVariableCommand[] = L"cmd.exe /K pushd \"%%%ls%%\" & set %ls=";
+// the folder's name stays as it is. pushd takes a network path only with the
+// command extensions, which a user may have turned off; and where delayed
+// expansion is on, a '!' in the expanded name would be expanded again, so a
+// name that holds one turns it off in this console.
+constexpr wchar_t kVariableCommand[] = L"cmd.exe /E:ON%ls /K pushd \"%%%ls%%\" & set %ls=";
+constexpr wchar_t kLiteralBang[] = L" /V:OFF";
 
 bool IsAsciiLetter(wchar_t c)
 {
@@ -58,6 +62,9 @@ bool RemoveDevicePrefix(wchar_t *fullPath)
 {
     wchar_t plain[kTargetPathUnits];
     const wchar_t *rest = fullPath + 4;
+    if (wcslen(rest) >= kTargetPathUnits) {
+        return false;
+    }
     if (StartsWithDrive(rest)) {
         wcscpy(plain, rest);
     } else if (_wcsnicmp(rest, L"UNC\\", 4) == 0) {
@@ -87,15 +94,46 @@ const wchar_t *AfterSystemFolder(const wchar_t *path, const wchar_t *windows, co
     return *rest == L'\\' || *rest == L'\0' ? rest : nullptr;
 }
 
-// The classic form takes a drive spelling as the user wrote it, provided the
-// interpreter reads it as written: no '%' it expands, no '!' it expands when
-// delayed expansion is on, no '/' its cd misreads.
-bool IsPlainDriveSpelling(const wchar_t *spelling)
+// The file system takes a path of MAX_PATH units or more only in its
+// extended-length form, which names the same object as a full path that
+// GetInterpreterView made. Fills extended (kExtendedPathUnits) where it is needed.
+constexpr int kExtendedPathUnits = kTargetPathUnits + 8;
+
+const wchar_t *GetFileSystemPath(const wchar_t *fullPath, wchar_t *extended)
 {
-    return StartsWithDrive(spelling) && wcspbrk(spelling, L"%!/") == nullptr;
+    if (wcslen(fullPath) < MAX_PATH) {
+        return fullPath;
+    }
+    bool network = IsNetworkPath(fullPath);
+    wcscpy(extended, network ? L"\\\\?\\UNC" : L"\\\\?\\");
+    wcscat(extended, network ? fullPath + 1 : fullPath);
+    return extended;
+}
+
+// Whether the interpreter would expand part of a name written on its command
+// line: a '%' reference, or a '!' one where delayed expansion is on.
+bool WouldExpand(const wchar_t *folder)
+{
+    return wcspbrk(folder, L"%!") != nullptr;
+}
+
+// A network path names a share at least: \\server alone is no folder.
+bool NamesShare(const wchar_t *networkPath)
+{
+    const wchar_t *server = networkPath + 2;
+    const wchar_t *separator = wcschr(server, L'\\');
+    return separator != nullptr && separator != server && separator[1] != L'\0' &&
+           separator[1] != L'\\';
 }
 
 } // namespace
+
+bool IsFullPath(const wchar_t *path)
+{
+    bool separator = path[0] == L'\\' || path[0] == L'/';
+    return (StartsWithDrive(path) && (path[2] == L'\\' || path[2] == L'/')) ||
+           (separator && (path[1] == L'\\' || path[1] == L'/'));
+}
 
 bool GetNativeWindowsFolder(wchar_t *windows)
 {
@@ -162,9 +200,13 @@ bool GetInterpreterView(const wchar_t *path, const wchar_t *nativeWindows, wchar
     }
 
     size_t length = wcslen(fullPath);
-    size_t root = IsNetworkPath(fullPath) ? 2 : 3;
+    bool network = IsNetworkPath(fullPath);
+    size_t root = network ? 2 : 3;
     while (length > root && fullPath[length - 1] == L'\\') {
         fullPath[--length] = L'\0';
+    }
+    if (network && !NamesShare(fullPath)) {
+        return false;
     }
 
     // Under WOW64 the native interpreter has no Sysnative: for it, that alias of
@@ -185,7 +227,21 @@ PathKind ExaminePath(const wchar_t *path, wchar_t *fullPath, bool *redirected)
     }
 
     NativeFileSystemView nativeView;
-    DWORD attributes = GetFileAttributesW(fullPath);
+    // The interpreter rebuilds every short (8.3) name as the long one, so the
+    // folder is decided, measured and handed over by its long path. A result of
+    // the buffer's size or more is the size a longer form would need.
+    wchar_t extended[kExtendedPathUnits];
+    wchar_t longPath[kExtendedPathUnits];
+    DWORD length = GetLongPathNameW(GetFileSystemPath(fullPath, extended), longPath, kExtendedPathUnits);
+    if (length == 0 || length >= kExtendedPathUnits ||
+        (HasDevicePrefix(longPath) && !RemoveDevicePrefix(longPath)) ||
+        wcslen(longPath) >= kTargetPathUnits) {
+        return kNoPath;
+    }
+    wcscpy(fullPath, longPath);
+
+    const wchar_t *fileSystemPath = GetFileSystemPath(fullPath, extended);
+    DWORD attributes = GetFileAttributesW(fileSystemPath);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
         return kNoPath;
     }
@@ -193,7 +249,7 @@ PathKind ExaminePath(const wchar_t *path, wchar_t *fullPath, bool *redirected)
     // it. A file is opened for its attributes alone, never for reading, so that
     // a pipe or device is told from a disk file without waiting on it.
     bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    HANDLE handle = CreateFileW(fullPath, folder ? FILE_TRAVERSE | SYNCHRONIZE : FILE_READ_ATTRIBUTES,
+    HANDLE handle = CreateFileW(fileSystemPath, folder ? FILE_TRAVERSE | SYNCHRONIZE : FILE_READ_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, folder ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -212,38 +268,45 @@ bool CanOpenConsoleIn(const wchar_t *folder)
     return wcslen(folder) <= MAX_PATH - 2;
 }
 
-FolderHandover BuildConsoleCommand(const wchar_t *candidate, const wchar_t *folder, bool redirected,
-                                   wchar_t *commandLine)
+const wchar_t *ChooseConsoleFolder(const wchar_t *folder, const wchar_t *shortFolder, bool redirected)
+{
+    // This process checks a starting directory in its own view, in which the
+    // native system folder is another: such a folder reaches the interpreter
+    // only on its command line, where a '%' or '!' would be expanded.
+    if (redirected) {
+        return CanOpenConsoleIn(folder) && !WouldExpand(folder) ? folder : nullptr;
+    }
+    if (CanOpenConsoleIn(folder)) {
+        return folder;
+    }
+    // The short path can only be a starting directory, which a network folder
+    // cannot be.
+    if (shortFolder == nullptr || IsNetworkPath(folder) || !StartsWithDrive(shortFolder) ||
+        !CanOpenConsoleIn(shortFolder)) {
+        return nullptr;
+    }
+    return shortFolder;
+}
+
+FolderHandover BuildConsoleCommand(const wchar_t *folder, bool shortened, wchar_t *commandLine)
 {
     if (IsNetworkPath(folder)) {
-        _snwprintf(commandLine, kCommandLineUnits, kVariableCommand, kFolderVariable, kFolderVariable);
+        const wchar_t *literalBang = wcschr(folder, L'!') != nullptr ? kLiteralBang : L"";
+        _snwprintf(commandLine, kCommandLineUnits, kVariableCommand, literalBang, kFolderVariable,
+                   kFolderVariable);
         return kFolderInVariable;
     }
-    // This process's CreateProcessW checks a starting directory in its own view,
-    // in which the native system folder is another, so such a folder goes on the
-    // command line, spelled as the native interpreter reads it.
-    const wchar_t *spelling = redirected ? folder : candidate;
-    if (!IsPlainDriveSpelling(spelling)) {
+    // A short path must not be written where cd would rebuild its long name; a
+    // '%' or '!' must not be written where the interpreter would expand it.
+    if (shortened || WouldExpand(folder)) {
         wcscpy(commandLine, kDirectoryCommand);
         return kFolderAsDirectory;
     }
 
-    // The drive part is everything up to and including the first colon; the
-    // folder part is the rest of the spelling.
-    wchar_t drivePart[kTargetPathUnits];
-    int copied = 0;
-    drivePart[0] = L'\0';
-    while (spelling[copied] != L'\0') {
-        drivePart[copied] = spelling[copied];
-        ++copied;
-        if (drivePart[copied - 1] == L':') {
-            break;
-        }
-    }
-    drivePart[copied] = L'\0';
-    const wchar_t *folderPart = spelling + copied;
-
-    _snwprintf(commandLine, kCommandLineUnits, kDriveCommand, drivePart, folderPart);
+    // The drive part is the drive letter and its colon; the folder part is the
+    // rest of the full path, from its first separator.
+    wchar_t drivePart[3] = {folder[0], folder[1], L'\0'};
+    _snwprintf(commandLine, kCommandLineUnits, kDriveCommand, drivePart, folder + 2);
     return kFolderInCommand;
 }
 
@@ -251,19 +314,29 @@ bool OpenConsoleIn(const wchar_t *candidate)
 {
     wchar_t folder[kTargetPathUnits];
     bool redirected = false;
-    return ExaminePath(candidate, folder, &redirected) == kFolderPath &&
-           StartConsoleIn(candidate, folder, redirected);
+    return ExaminePath(candidate, folder, &redirected) == kFolderPath && StartConsoleIn(folder, redirected);
 }
 
-bool StartConsoleIn(const wchar_t *candidate, const wchar_t *folder, bool redirected)
+bool StartConsoleIn(const wchar_t *folder, bool redirected)
 {
+    // The short path is asked for only where the long one is too long.
+    wchar_t shortFolder[MAX_PATH];
+    bool hasShort = false;
     if (!CanOpenConsoleIn(folder)) {
+        NativeFileSystemView nativeView;
+        wchar_t extended[kExtendedPathUnits];
+        DWORD length = GetShortPathNameW(GetFileSystemPath(folder, extended), shortFolder, MAX_PATH);
+        hasShort = length != 0 && length < MAX_PATH &&
+                   (!HasDevicePrefix(shortFolder) || RemoveDevicePrefix(shortFolder));
+    }
+    const wchar_t *consoleFolder = ChooseConsoleFolder(folder, hasShort ? shortFolder : nullptr, redirected);
+    if (consoleFolder == nullptr) {
         return false;
     }
 
     wchar_t commandLine[kCommandLineUnits];
-    FolderHandover handover = BuildConsoleCommand(candidate, folder, redirected, commandLine);
-    if (handover == kFolderInVariable && !SetEnvironmentVariableW(kFolderVariable, folder)) {
+    FolderHandover handover = BuildConsoleCommand(consoleFolder, consoleFolder != folder, commandLine);
+    if (handover == kFolderInVariable && !SetEnvironmentVariableW(kFolderVariable, consoleFolder)) {
         return false;
     }
 
@@ -275,7 +348,7 @@ bool StartConsoleIn(const wchar_t *candidate, const wchar_t *folder, bool redire
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    const wchar_t *directory = handover == kFolderAsDirectory ? folder : nullptr;
+    const wchar_t *directory = handover == kFolderAsDirectory ? consoleFolder : nullptr;
     // The interpreter lives on by itself; nothing waits for it.
     if (!CreateProcessW(interpreter, commandLine, nullptr, nullptr, FALSE, 0, nullptr, directory,
                         &startup, &process)) {

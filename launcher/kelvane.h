@@ -55,41 +55,51 @@ bool GetNativeWindowsFolder(wchar_t *windows);
 // WOW64 (reached through Sysnative). Fills interpreter (MAX_PATH).
 bool GetInterpreterPath(wchar_t *interpreter);
 
+// Whether path is a full path, one that no current folder completes: a drive
+// and a separator, or two separators.
+bool IsFullPath(const wchar_t *path);
+
 // If path (kTargetPathUnits) is windows\from or below it, names it windows\to.
 bool ReplaceSystemFolder(wchar_t *path, const wchar_t *windows, const wchar_t *from, const wchar_t *to);
 
 // Fills fullPath (kTargetPathUnits) with the folder or file that path names for
 // the interpreter: its full path, with no trailing separator but a drive root's,
-// spelled as a drive path or a network path. nativeWindows is the Windows folder
-// under WOW64, else null: there Sysnative becomes System32, and redirected says
-// whether fullPath is in the native system folder, which this process sees as
-// another. False if path names nothing the interpreter could stand in.
+// spelled as a drive path or a network path that names a share at least.
+// nativeWindows is the Windows folder under WOW64, else null: there Sysnative
+// becomes System32, and redirected says whether fullPath is in the native system
+// folder, which this process sees as another. False if path names nothing the
+// interpreter could stand in.
 bool GetInterpreterView(const wchar_t *path, const wchar_t *nativeWindows, wchar_t *fullPath,
                         bool *redirected);
 
 // What path names for the interpreter, with fullPath and redirected filled as
-// GetInterpreterView fills them. Reads the file system, never a file's content.
+// GetInterpreterView fills them, fullPath then made its long path (no short
+// names). Reads the file system, never a file's content.
 PathKind ExaminePath(const wchar_t *path, wchar_t *fullPath, bool *redirected);
 
 // Whether the interpreter can stand in folder, a full path: it keeps its
 // current folder in MAX_PATH units, with a trailing backslash and the terminator.
 bool CanOpenConsoleIn(const wchar_t *folder);
 
+// The spelling of folder, a long path from ExaminePath, that the interpreter is
+// handed: folder itself where the interpreter can hold it, else shortFolder,
+// its short path (null if it has none), where that can be the interpreter's
+// starting directory. Null if the interpreter can hold no spelling of it.
+const wchar_t *ChooseConsoleFolder(const wchar_t *folder, const wchar_t *shortFolder, bool redirected);
+
 // Fills commandLine (kCommandLineUnits) with the interpreter's command line for
-// folder, candidate's full path from GetInterpreterView. A plain drive spelling
-// of the user's is written on the command line as it stands; the other forms
-// hand folder over as the result says.
-FolderHandover BuildConsoleCommand(const wchar_t *candidate, const wchar_t *folder, bool redirected,
-                                   wchar_t *commandLine);
+// folder, the spelling ChooseConsoleFolder chose; shortened if that is the short
+// path. The result says how folder itself is handed over besides.
+FolderHandover BuildConsoleCommand(const wchar_t *folder, bool shortened, wchar_t *commandLine);
 
 // Decides on the folder that candidate names and starts cmd.exe standing in it.
 // False, having started nothing, if it is no folder the interpreter can enter
 // or the interpreter could not be started.
 bool OpenConsoleIn(const wchar_t *candidate);
 
-// The rest of OpenConsoleIn, for a road that has examined candidate already:
+// The rest of OpenConsoleIn, for a road that has examined its path already:
 // folder and redirected as ExaminePath filled them for a folder.
-bool StartConsoleIn(const wchar_t *candidate, const wchar_t *folder, bool redirected);
+bool StartConsoleIn(const wchar_t *folder, bool redirected);
 
 // The object library's routines. ole32 serves only the shortcut and dialog
 // roads, so it is not among the program's imports: the road that needs it
@@ -106,8 +116,9 @@ struct ObjectLibrary {
 // Fills library from the system folder's ole32.dll; false if it cannot.
 bool LoadObjectLibrary(ObjectLibrary &library);
 
-// Writes the long form of the shortcut's target into targetPath (kTargetPathUnits).
-// The caller has initialised the object library on this thread.
+// Writes the full path of the shortcut's target into targetPath
+// (kTargetPathUnits); false if it has none or more than the buffer holds. The
+// caller has initialised the object library on this thread.
 bool ResolveShortcut(const ObjectLibrary &library, const wchar_t *linkPath, wchar_t *targetPath);
 
 // Asks for a folder with the browse dialog and opens the console there.

@@ -1,8 +1,9 @@
-// Shortcut resolution: a shell-link file to the long path of its target.
+// Shortcut resolution: a shell-link file to the full path of its target.
 #include "kelvane.h"
 
 #include <objbase.h>
 #include <shlobj.h>
+#include <wchar.h>
 
 namespace {
 
@@ -27,9 +28,10 @@ private:
     T *pointer_ = nullptr;
 };
 
-// Loads and resolves the link and reads its target's short path. Both
-// interfaces are released, the persist file first, before this returns.
-bool ReadShortTargetPath(const ObjectLibrary &library, const wchar_t *linkPath, wchar_t *targetPath)
+// Loads and resolves the link and reads its target's path, in its short form
+// where it has one, into target (capacity units). Both interfaces are released,
+// the persist file first, before this returns.
+bool ReadTargetPath(const ObjectLibrary &library, const wchar_t *linkPath, wchar_t *target, int capacity)
 {
     // Declared first, so it is released last: after the persist file it serves.
     ComOwner<IShellLinkW> shellLink;
@@ -51,7 +53,7 @@ bool ReadShortTargetPath(const ObjectLibrary &library, const wchar_t *linkPath, 
 
     // S_FALSE here means a target without a file-system path.
     WIN32_FIND_DATAW findData;
-    hr = shellLink->GetPath(targetPath, MAX_PATH, &findData, SLGP_SHORTPATH);
+    hr = shellLink->GetPath(target, capacity, &findData, SLGP_SHORTPATH);
     return hr == S_OK;
 }
 
@@ -59,12 +61,17 @@ bool ReadShortTargetPath(const ObjectLibrary &library, const wchar_t *linkPath, 
 
 bool ResolveShortcut(const ObjectLibrary &library, const wchar_t *linkPath, wchar_t *targetPath)
 {
-    if (!ReadShortTargetPath(library, linkPath, targetPath)) return false;
+    // The reader may cut a long target to the buffer and still succeed, and a
+    // cut path can name the target's parent. One unit more than a target path
+    // holds tells a whole result from a cut one.
+    wchar_t target[kTargetPathUnits + 1];
+    target[0] = L'\0';
+    if (!ReadTargetPath(library, linkPath, target, kTargetPathUnits + 1)) return false;
+    if (wcslen(target) >= kTargetPathUnits) return false;
 
-    // Expanded as the native interpreter sees the file system, in which a target
-    // in System32 is in the native system folder. A result of the buffer's size
-    // or more is the size a longer form would need.
-    NativeFileSystemView nativeView;
-    DWORD length = GetLongPathNameW(targetPath, targetPath, kTargetPathUnits);
-    return length != 0 && length < kTargetPathUnits;
+    // A relative target would be completed from this process's current folder,
+    // which the link never named.
+    if (!IsFullPath(target)) return false;
+    wcscpy(targetPath, target);
+    return true;
 }

@@ -131,7 +131,7 @@ bool OpenConsoleForArgument(const wchar_t *argument)
     wchar_t targetPath[kTargetPathUnits];
     switch (ExaminePath(argument, fullPath, &redirected)) {
     case kFolderPath:
-        return StartConsoleIn(argument, fullPath, redirected);
+        return StartConsoleIn(fullPath, redirected);
     case kDiskFile:
         // Only the shell-link object tells a shortcut from any other file.
         return ResolveShortcutFile(fullPath, redirected, targetPath) && OpenConsoleIn(targetPath);
