@@ -31,6 +31,7 @@ MESSAGE = {"dialog": ["Kelvane by Tamrik"], "static": ["It is not a folder"],
            "button": ["OK"], "pressed": ["OK"], "exit": ["0"], "controls": ["6"]}
 # On this 64-bit prefix the native interpreter: the 64-bit stand-in in System32.
 SYSTEM_CMD = r"c:\windows\system32\cmd.exe"
+NETWORK_COMMAND = 'cmd.exe /E:ON /K pushd "%KELVANE_FOLDER%" & set KELVANE_FOLDER='
 
 
 def env(real_interpreter, prefix=None):
@@ -81,6 +82,30 @@ def kelvane(arguments, press=(), screen=None, exe=None, cwd=None, prefix=None, s
     return seen, started
 
 
+def serve_share():
+    """Has Wine serve C:\\kt\\shared as \\\\host\\share; returns the folder."""
+    shared = ROOT / "shared"
+    shared.mkdir(exist_ok=True)
+    unc = SESSION / "prefix" / "dosdevices" / "unc" / "host"
+    unc.mkdir(parents=True, exist_ok=True)
+    if not (unc / "share").is_symlink():
+        (unc / "share").symlink_to(shared)
+    return shared
+
+
+def write_link(path, target):
+    """A shell link that names target in its LinkInfo alone, as MS-SHLLINK lays
+    it out: the link reader returns that path as it stands, however long."""
+    base = target.encode("cp1252") + b"\0"
+    volume = struct.pack("<IIII", 17, 3, 0, 16) + b"\0"  # a fixed drive, no label
+    body = volume + base + b"\0"  # and an empty common path suffix
+    info = struct.pack("<7I", 0x1C + len(body), 0x1C, 1, 0x1C, 0x1C + len(volume), 0,
+                       0x1C + len(volume) + len(base)) + body
+    clsid = bytes.fromhex("0114020000000000c000000000000046")
+    header = struct.pack("<I16sII24x3I2H2I", 0x4C, clsid, 2, 0x10, 0, 0, 1, 0, 0, 0, 0)
+    path.write_bytes(header + info + struct.pack("<I", 0))
+
+
 def folder(*parts):
     path = ROOT.joinpath(*parts)
     path.mkdir(parents=True, exist_ok=True)
@@ -105,6 +130,17 @@ class Case(unittest.TestCase):
         self.assertSystemInterpreter(started)
         self.assertEqual(command, started[0]["cmdline"])
 
+    def assertPrompt(self, seen):
+        self.assertEqual(["yes"], seen["screen-found"], seen.get("screen"))
+        self.assertNotIn("not found", "\n".join(seen["screen"]).lower())
+
+    def assertShortFor(self, path, record):
+        """The interpreter stands in path, which it was handed as its short
+        path: one it can hold, whose long form is path."""
+        self.assertIn("~", record["cwd"])
+        self.assertLessEqual(len(record["cwd"]), 258)
+        self.assertEqual(path, record["long-cwd"])
+
 
 class FolderRoad(Case):
     def test_folder_arguments(self):
@@ -118,15 +154,20 @@ class FolderRoad(Case):
                 self.assertStarted(started, f'cmd.exe /K C: && cd "{path[2:]}"')
 
     def test_drive_forms_and_extra_arguments(self):
+        # The command line carries the full path, never the spelling: a doubled
+        # separator would be read as a network path, an empty cd as no name.
+        # Drive-relative names are taken from C:\kt, kelvane's current folder.
         table = [
             ("C:\\", 'cmd.exe /K C: && cd "\\"'),
-            ("C:", 'cmd.exe /K C: && cd ""'),
-            ("C:.", 'cmd.exe /K C: && cd "."'),
+            ("C:", 'cmd.exe /K C: && cd "\\kt"'),
+            ("C:.", 'cmd.exe /K C: && cd "\\kt"'),
+            ("C:\\\\", 'cmd.exe /K C: && cd "\\"'),
+            (folder("doubled").replace(":", ":\\"), 'cmd.exe /K C: && cd "\\kt\\doubled"'),
             (f'{folder("first")} {folder("second")}', 'cmd.exe /K C: && cd "\\kt\\first"'),
             (f'"{folder("one two")}" C:\\nothing', 'cmd.exe /K C: && cd "\\kt\\one two"'),
             # A shell writes "C:\" and the platform's splitting hands over C:"
             ('"C:\\"', 'cmd.exe /K C: && cd "\\"'),
-            (f'"{folder("my dir")}\\"', 'cmd.exe /K C: && cd "\\kt\\my dir\\"'),
+            (f'"{folder("my dir")}\\"', 'cmd.exe /K C: && cd "\\kt\\my dir"'),
         ]
         for arguments, command in table:
             with self.subTest(arguments=arguments):
@@ -134,29 +175,34 @@ class FolderRoad(Case):
                 self.assertEqual(["0"], seen["exit"])
                 self.assertStarted(started, command)
 
-    def test_folders_kept_off_the_command_line(self):
-        # Forms that would put the path in command position, or a '%' inside the
-        # quotes, open with the folder as the interpreter's starting directory.
+    def test_relative_and_device_spellings(self):
+        # Every spelling reaches the command line as the full path it names.
         folder("rel", "a&calc")
         folder("rel", "dir")
         table = [
-            (f'"{folder("%OS%x")}"', None, "C:\\kt\\%OS%x"),
-            (f'"{folder("%USERPROFILE%")}"', None, "C:\\kt\\%USERPROFILE%"),
-            (f'"{folder("semi;colon (x) ^caret !bang")}"', None, "C:\\kt\\semi;colon (x) ^caret !bang"),
-            (f'"\\\\?\\{folder("long form")}"', None, "C:\\kt\\long form"),
+            (f'"\\\\?\\{folder("long form")}"', None, "\\kt\\long form"),
             ('"a&calc"', ROOT / "rel", "\\kt\\rel\\a&calc"),
             ("dir", ROOT / "rel", "\\kt\\rel\\dir"),
             (".", ROOT / "rel", "\\kt\\rel"),
             ("..", ROOT / "rel" / "dir", "\\kt\\rel"),
             ("dir/", ROOT / "rel", "\\kt\\rel\\dir"),
         ]
-        for arguments, cwd, directory in table:
+        for arguments, cwd, path in table:
             with self.subTest(arguments=arguments):
                 seen, started = kelvane(arguments, cwd=cwd)
                 self.assertEqual(["0"], seen["exit"])
-                self.assertEqual(1, len(started), started)
-                self.assertEqual("cmd.exe /K", started[0]["cmdline"])
-                self.assertTrue(started[0]["cwd"].lower().endswith(directory.lower()), started)
+                self.assertStarted(started, f'cmd.exe /K C: && cd "{path}"')
+
+    def test_folders_kept_off_the_command_line(self):
+        # A name the interpreter would expand opens with the folder as the
+        # interpreter's starting directory.
+        table = ["%OS%x", "%USERPROFILE%", "semi;colon (x) ^caret !bang"]
+        for name in table:
+            with self.subTest(name=name):
+                seen, started = kelvane(f'"{folder(name)}"')
+                self.assertEqual(["0"], seen["exit"])
+                self.assertStarted(started, "cmd.exe /K")
+                self.assertEqual("C:\\kt\\" + name, started[0]["cwd"])
 
     def test_planted_interpreter_never_runs(self):
         planted = ROOT / "downloads"
@@ -281,17 +327,12 @@ class FailureRoads(Case):
         deep = ROOT / "deep"
         parts = ["d" * 200] * 5
         os.makedirs(deep.joinpath(*parts), exist_ok=True)
-        for length in (999 - 15, 1000 - 15):
-            os.makedirs(deep / "\\".join(parts)[:length].replace("\\", "/"), exist_ok=True)
+        os.makedirs(deep / "\\".join(parts)[:1000 - 15].replace("\\", "/"), exist_ok=True)
         too_long = "\\\\?\\C:\\kt\\deep\\" + "\\".join(parts)
-        os.makedirs(ROOT.joinpath("deep", "d" * 240, "e" * 200), exist_ok=True)
         table = {
             "nothing there": "C:\\kt\\nothing-here",
-            "folder of 999 units": "\\\\?\\C:\\kt\\deep\\" + "\\".join(parts)[: 999 - 15],
             "folder of 1000 units": "\\\\?\\C:\\kt\\deep\\" + "\\".join(parts)[: 1000 - 15],
             "32 000 units": "C:\\" + "x" * 32000,
-            "too long for the interpreter": f"C:\\kt\\deep\\{'d' * 240}\\{'e' * 200}",
-            "too long, extended form": f"\\\\?\\C:\\kt\\deep\\{'d' * 240}\\{'e' * 200}",
             "empty argument": '""',
             "missing drive": "Q:\\nowhere",
             "folder longer than 999 units": too_long,
@@ -307,9 +348,6 @@ class FolderItself(Case):
     """Every road decides on the folder the interpreter will stand in: its full
     path, as the native interpreter sees the file system."""
 
-    def assertPrompt(self, seen):
-        self.assertEqual(["yes"], seen["screen-found"], seen.get("screen"))
-        self.assertNotIn("not found", "\n".join(seen["screen"]).lower())
 
     def test_native_system_folder(self):
         # This 32-bit program sees syswow64 as System32; the native interpreter
@@ -325,7 +363,7 @@ class FolderItself(Case):
             (f'"{native}"', None, native + ">"),
             (f'"{native}\\"', None, native + ">"),
             ("kt-native", r"C:\windows\system32", native + ">"),
-            (r"C:\windows\Sysnative\kt-native", None, r"C:\windows\System32\kt-native>"),
+            (r"C:\windows\Sysnative\kt-native", None, native + ">"),
             (link, None, native + ">"),
             (r"C:\windows\system32\kt-native.lnk", None, native + ">"),
         ]
@@ -340,14 +378,9 @@ class FolderItself(Case):
                 self.assertEqual([], started)
 
     def test_network_folder_in_every_spelling(self):
-        # Wine serves \\host\share from this link; '%' stays out of the names, as
-        # Wine's interpreter expands a variable's value twice.
-        shared = ROOT / "shared"
-        (shared / "net dir" / "sub").mkdir(parents=True, exist_ok=True)
-        unc = SESSION / "prefix" / "dosdevices" / "unc" / "host"
-        unc.mkdir(parents=True, exist_ok=True)
-        if not (unc / "share").is_symlink():
-            (unc / "share").symlink_to(shared)
+        # '%' stays out of the names, as Wine's interpreter expands a variable's
+        # value twice.
+        (serve_share() / "net dir" / "sub").mkdir(parents=True, exist_ok=True)
         net = r"\\host\share\net dir"
         table = [
             (f'"{net}"', None),
@@ -364,7 +397,7 @@ class FolderItself(Case):
             with self.subTest(arguments=arguments, directory=directory):
                 seen, started = kelvane(arguments, directory=directory)
                 self.assertEqual(["0"], seen["exit"])
-                self.assertStarted(started, 'cmd.exe /K pushd "%KELVANE_FOLDER%" & set KELVANE_FOLDER=')
+                self.assertStarted(started, NETWORK_COMMAND)
                 self.assertEqual(net, started[0]["folder"])
                 seen, _ = kelvane(arguments, directory=directory, screen=net + ">")
                 self.assertPrompt(seen)
@@ -374,25 +407,12 @@ class FolderItself(Case):
         special = ROOT / "special"
         for name in ("dot.", "dot", "blank ", "blank", "NUL"):
             (special / name).mkdir(parents=True, exist_ok=True)
-        deep = ROOT / "deep" / ("d" * 240)
-        for name in ("e" * 6, "e" * 7):
-            (deep / name).mkdir(parents=True, exist_ok=True)
-        table = [
-            (r'"\\?\C:\kt\special\dot."', None),
-            (r'"\\?\C:\kt\special\blank "', None),
-            (r'"\\?\C:\kt\special\NUL"', None),
-            # 251 units of current folder and 7 of name: 259 in all.
-            ("e" * 7, "C:\\kt\\deep\\" + "d" * 240),
-        ]
-        for arguments, directory in table:
-            with self.subTest(arguments=arguments[:30]):
-                seen, started = kelvane(arguments, directory=directory)
+        for arguments in (r'"\\?\C:\kt\special\dot."', r'"\\?\C:\kt\special\blank "',
+                          r'"\\?\C:\kt\special\NUL"'):
+            with self.subTest(arguments=arguments):
+                seen, started = kelvane(arguments)
                 self.assertMessage(seen)
                 self.assertEqual([], started)
-        # One unit shorter, 258 in all, it opens.
-        prompt = "C:\\kt\\deep\\" + "d" * 240 + "\\" + "e" * 6 + ">"
-        seen, _ = kelvane("e" * 6, directory="C:\\kt\\deep\\" + "d" * 240, screen=prompt)
-        self.assertPrompt(seen)
 
     def test_devices_end_in_the_message_at_once(self):
         # Reading a device would block for ever; the bound leaves room for
@@ -413,21 +433,98 @@ class FolderItself(Case):
                 self.assertPrompt(seen)
 
     def test_depth_picked_in_the_dialog(self):
-        # The dialog gives at most 259 units; the interpreter enters 258.
+        # The dialog gives at most 259 units; the interpreter holds 258, and a
+        # longer folder by its short path.
         base = "C:\\kt\\deep\\"
-        for units, opens in ((258, True), (259, False)):
+        for units in (258, 259):
             name = "g" * (units - len(base))
             (ROOT / "deep" / name).mkdir(parents=True, exist_ok=True)
             with self.subTest(units=units):
                 seen, started = kelvane("", select_path=base + name, press=["OK"])
                 self.assertEqual(["yes"], seen["selected"])
                 self.assertEqual(["0"], seen["exit"])
-                if opens:
+                if units == 258:
                     self.assertStarted(started, f'cmd.exe /K C: && cd "\\kt\\deep\\{name}"')
                 else:
-                    self.assertEqual(["Browse for Folder", "Kelvane by Tamrik"], seen["dialog"])
-                    self.assertEqual("It is not a folder", seen["static"][-1])
-                    self.assertEqual([], started)
+                    self.assertStarted(started, "cmd.exe /K")
+                    self.assertShortFor(base + name, started[0])
+
+
+class HandedOver(Case):
+    """The interpreter is handed the folder that was decided on, in a form it
+    reads back the same: the long path where it can hold it, else the short
+    path as its starting directory; a link's whole target; names read
+    literally whatever the interpreter's own settings."""
+
+    def test_long_folders_open_by_their_short_path(self):
+        base = "C:\\kt\\deep\\" + "d" * 240
+        fits, long = base + "\\" + "e" * 6, base + "\\" + "e" * 17  # 258 and 269 units
+        deeper = "C:\\kt\\deep\\" + "\\".join(["f" * 200] * 5)[:984]  # 995 units
+        for path in (fits, long, deeper):
+            os.makedirs(DRIVE_C / path[3:].replace("\\", "/"), exist_ok=True)
+        seen, started = kelvane(f'"{long}"')
+        self.assertStarted(started, "cmd.exe /K")
+        self.assertShortFor(long, started[0])
+        short = started[0]["cwd"]
+        write_link(ROOT / "long.lnk", long)
+        table = [
+            (f'"{short}"', None),
+            ("e" * 17, base),
+            (short.rsplit("\\", 1)[1], short.rsplit("\\", 1)[0]),
+            (f'"\\\\?\\{long}"', None),
+            (f'"{long}\\"', None),
+            (r"C:\kt\long.lnk", None),
+        ]
+        for arguments, directory in table:
+            with self.subTest(arguments=arguments[-30:], directory=directory):
+                seen, started = kelvane(arguments, directory=directory)
+                self.assertEqual(["0"], seen["exit"])
+                self.assertStarted(started, "cmd.exe /K")
+                self.assertEqual(short, started[0]["cwd"])
+                self.assertEqual(long, started[0]["long-cwd"])
+        with self.subTest(depth=len(deeper)):
+            seen, started = kelvane(f'"\\\\?\\{deeper}"')
+            self.assertStarted(started, "cmd.exe /K")
+            self.assertShortFor(deeper, started[0])
+        # A short spelling of a folder that fits goes on the command line long.
+        fits_short = fits.replace("d" * 240, short.split("\\")[3])
+        seen, started = kelvane(f'"{fits_short}"')
+        self.assertStarted(started, f'cmd.exe /K C: && cd "{fits[2:]}"')
+        seen, _ = kelvane(f'"{long}"', screen=short + ">")
+        self.assertPrompt(seen)
+
+    def test_links_hand_over_their_whole_target(self):
+        windows = DRIVE_C / "windows"
+        (windows / "system32" / "kt-native").mkdir(exist_ok=True)
+        write_link(ROOT / "sysnative.lnk", r"C:\windows\Sysnative\kt-native")
+        seen, _ = kelvane(r"C:\kt\sysnative.lnk", screen=r"C:\windows\system32\kt-native>")
+        self.assertPrompt(seen)
+
+        # The reader fills its buffer with the first 1000 units of a longer
+        # target, and here they name a folder: the target's parent.
+        parent = "C:\\kt\\cut\\" + "\\".join(["c" * 200] * 5)[:1000 - 11]
+        os.makedirs(DRIVE_C / parent[3:].replace("\\", "/") / "sub", exist_ok=True)
+        folder("rel", "rel-target")
+        links = {"cut.lnk": parent + "\\sub", "gone.lnk": parent + "\\gone", "relative.lnk": "rel-target"}
+        for name, target in links.items():
+            write_link(ROOT / name, target)
+            with self.subTest(link=name):
+                seen, started = kelvane("C:\\kt\\" + name, cwd=ROOT / "rel")
+                self.assertMessage(seen)
+                self.assertEqual([], started)
+
+    def test_network_names_read_literally(self):
+        (serve_share() / "a!X!b").mkdir(exist_ok=True)
+        (serve_share() / ("n" * 250)).mkdir(exist_ok=True)
+        seen, started = kelvane(r'"\\host\share\a!X!b"')
+        self.assertStarted(started, NETWORK_COMMAND.replace("/E:ON", "/E:ON /V:OFF"))
+        self.assertEqual(r"\\host\share\a!X!b", started[0]["folder"])
+        # No share, or more than pushd can hold: no folder.
+        for arguments in (r"\\host", "\\\\host\\", "\\\\host\\share\\" + "n" * 250):
+            with self.subTest(arguments=arguments[:20]):
+                seen, started = kelvane(f'"{arguments}"')
+                self.assertMessage(seen)
+                self.assertEqual([], started)
 
 
 class ExplorerIntegration(Case):

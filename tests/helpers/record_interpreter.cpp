@@ -1,4 +1,5 @@
-// Stands in for cmd.exe in the test prefix: appends what it was started with,
+// Stands in for cmd.exe in the test prefix: appends what it was started with
+// (its current folder also in its long form),
 // and the moment it started (performance counter), to the file named by
 // KELVANE_TEST_RECORD, then exits.
 #include <windows.h>
@@ -35,6 +36,9 @@ int wmain()
     AppendLine(file, L"image", text);
     GetCurrentDirectoryW(4096, text);
     AppendLine(file, L"cwd", text);
+    // The folder it stands in, whatever spelling it was handed.
+    if (GetLongPathNameW(text, text, 4096) == 0) text[0] = L'\0';
+    AppendLine(file, L"long-cwd", text);
     AppendLine(file, L"cmdline", GetCommandLineW());
     if (GetEnvironmentVariableW(L"KELVANE_FOLDER", text, 4096) == 0) text[0] = L'\0';
     AppendLine(file, L"folder", text);
