@@ -878,6 +878,8 @@ class RealInterpreter(Case):
             ("a", rel, "\\kt\\rel\\a>"),
             ("C:/kt/rel", None, "C:\\kt\\rel>"),
             ('"C:\\kt\\rel\\"', None, "C:\\kt\\rel>"),
+            ("C:\\\\kt\\rel", None, "C:\\kt\\rel>"),
+            ("C:", rel, "C:\\kt\\rel>"),
         ]
         for arguments, cwd, prompt in table:
             with self.subTest(arguments=arguments):
