@@ -7,7 +7,9 @@
 namespace {
 
 // The classic form: make the drive current, then change to the folder on it.
-constexpr wchar_t kDriveCommand[] = L"cmd.exe /K %ls && cd \"%ls\"";
+// The drive part is a full path's drive letter and colon; the folder part is
+// the rest of it, from its first separator.
+constexpr wchar_t kDriveCommand[] = L"cmd.exe /K %.2ls && cd \"%ls\"";
 
 // A folder the classic form cannot carry as it is never goes on the command
 // line: a name the interpreter would expand ('%', '!'), or a short path that
@@ -27,6 +29,11 @@ constexpr wchar_t kLiteralBang[] = L" /V:OFF";
 bool IsAsciiLetter(wchar_t c)
 {
     return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+
+bool IsSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
 }
 
 bool StartsWithDrive(const wchar_t *path)
@@ -96,18 +103,19 @@ const wchar_t *AfterSystemFolder(const wchar_t *path, const wchar_t *windows, co
 
 // The file system takes a path of MAX_PATH units or more only in its
 // extended-length form, which names the same object as a full path that
-// GetInterpreterView made. Fills extended (kExtendedPathUnits) where it is needed.
+// GetInterpreterView made. Fills fileSystemPath (kExtendedPathUnits) with the
+// form the file system takes.
 constexpr int kExtendedPathUnits = kTargetPathUnits + 8;
 
-const wchar_t *GetFileSystemPath(const wchar_t *fullPath, wchar_t *extended)
+void GetFileSystemPath(const wchar_t *fullPath, wchar_t *fileSystemPath)
 {
-    if (wcslen(fullPath) < MAX_PATH) {
-        return fullPath;
+    fileSystemPath[0] = L'\0';
+    if (wcslen(fullPath) >= MAX_PATH) {
+        bool network = IsNetworkPath(fullPath);
+        wcscpy(fileSystemPath, network ? L"\\\\?\\UNC" : L"\\\\?\\");
+        fullPath += network ? 1 : 0;
     }
-    bool network = IsNetworkPath(fullPath);
-    wcscpy(extended, network ? L"\\\\?\\UNC" : L"\\\\?\\");
-    wcscat(extended, network ? fullPath + 1 : fullPath);
-    return extended;
+    wcscat(fileSystemPath, fullPath);
 }
 
 // Whether the interpreter would expand part of a name written on its command
@@ -130,9 +138,7 @@ bool NamesShare(const wchar_t *networkPath)
 
 bool IsFullPath(const wchar_t *path)
 {
-    bool separator = path[0] == L'\\' || path[0] == L'/';
-    return (StartsWithDrive(path) && (path[2] == L'\\' || path[2] == L'/')) ||
-           (separator && (path[1] == L'\\' || path[1] == L'/'));
+    return (StartsWithDrive(path) && IsSeparator(path[2])) || (IsSeparator(path[0]) && IsSeparator(path[1]));
 }
 
 bool GetNativeWindowsFolder(wchar_t *windows)
@@ -212,8 +218,8 @@ bool GetInterpreterView(const wchar_t *path, const wchar_t *nativeWindows, wchar
     // Under WOW64 the native interpreter has no Sysnative: for it, that alias of
     // this process is System32. This process sees System32 as another folder.
     if (nativeWindows != nullptr) {
-        ReplaceSystemFolder(fullPath, nativeWindows, L"Sysnative", L"System32");
-        *redirected = AfterSystemFolder(fullPath, nativeWindows, L"System32") != nullptr;
+        ReplaceSystemFolder(fullPath, nativeWindows, kSystemFolderAlias, kSystemFolder);
+        *redirected = AfterSystemFolder(fullPath, nativeWindows, kSystemFolder) != nullptr;
     }
     return true;
 }
@@ -230,17 +236,17 @@ PathKind ExaminePath(const wchar_t *path, wchar_t *fullPath, bool *redirected)
     // The interpreter rebuilds every short (8.3) name as the long one, so the
     // folder is decided, measured and handed over by its long path. A result of
     // the buffer's size or more is the size a longer form would need.
-    wchar_t extended[kExtendedPathUnits];
-    wchar_t longPath[kExtendedPathUnits];
-    DWORD length = GetLongPathNameW(GetFileSystemPath(fullPath, extended), longPath, kExtendedPathUnits);
+    wchar_t fileSystemPath[kExtendedPathUnits];
+    GetFileSystemPath(fullPath, fileSystemPath);
+    DWORD length = GetLongPathNameW(fileSystemPath, fileSystemPath, kExtendedPathUnits);
     if (length == 0 || length >= kExtendedPathUnits ||
-        (HasDevicePrefix(longPath) && !RemoveDevicePrefix(longPath)) ||
-        wcslen(longPath) >= kTargetPathUnits) {
+        (HasDevicePrefix(fileSystemPath) && !RemoveDevicePrefix(fileSystemPath)) ||
+        wcslen(fileSystemPath) >= kTargetPathUnits) {
         return kNoPath;
     }
-    wcscpy(fullPath, longPath);
+    wcscpy(fullPath, fileSystemPath);
 
-    const wchar_t *fileSystemPath = GetFileSystemPath(fullPath, extended);
+    GetFileSystemPath(fullPath, fileSystemPath);
     DWORD attributes = GetFileAttributesW(fileSystemPath);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
         return kNoPath;
@@ -303,10 +309,7 @@ FolderHandover BuildConsoleCommand(const wchar_t *folder, bool shortened, wchar_
         return kFolderAsDirectory;
     }
 
-    // The drive part is the drive letter and its colon; the folder part is the
-    // rest of the full path, from its first separator.
-    wchar_t drivePart[3] = {folder[0], folder[1], L'\0'};
-    _snwprintf(commandLine, kCommandLineUnits, kDriveCommand, drivePart, folder + 2);
+    _snwprintf(commandLine, kCommandLineUnits, kDriveCommand, folder, folder + 2);
     return kFolderInCommand;
 }
 
@@ -320,13 +323,13 @@ bool OpenConsoleIn(const wchar_t *candidate)
 bool StartConsoleIn(const wchar_t *folder, bool redirected)
 {
     // The short path is asked for only where the long one is too long.
-    wchar_t shortFolder[MAX_PATH];
+    wchar_t shortFolder[kExtendedPathUnits];
     bool hasShort = false;
     if (!CanOpenConsoleIn(folder)) {
         NativeFileSystemView nativeView;
-        wchar_t extended[kExtendedPathUnits];
-        DWORD length = GetShortPathNameW(GetFileSystemPath(folder, extended), shortFolder, MAX_PATH);
-        hasShort = length != 0 && length < MAX_PATH &&
+        GetFileSystemPath(folder, shortFolder);
+        DWORD length = GetShortPathNameW(shortFolder, shortFolder, kExtendedPathUnits);
+        hasShort = length != 0 && length < kExtendedPathUnits &&
                    (!HasDevicePrefix(shortFolder) || RemoveDevicePrefix(shortFolder));
     }
     const wchar_t *consoleFolder = ChooseConsoleFolder(folder, hasShort ? shortFolder : nullptr, redirected);

@@ -7,8 +7,18 @@
 // A target path: 999 units of text and the terminator.
 constexpr int kTargetPathUnits = 1000;
 
+// A shortcut's target as it is read: one unit more than a target path, so that
+// a result cut to the buffer tells itself from a whole one.
+constexpr int kLinkTargetUnits = kTargetPathUnits + 1;
+
 // The console command line; the longest target path leaves it far below this.
 constexpr int kCommandLineUnits = 2000;
+
+// The native system folder's name, and the alias by which a 32-bit process
+// reaches it under WOW64; and the library of the shell's windows.
+inline constexpr wchar_t kSystemFolder[] = L"System32";
+inline constexpr wchar_t kSystemFolderAlias[] = L"Sysnative";
+inline constexpr wchar_t kShellLibrary[] = L"shell32.dll";
 
 // The variable through which a network folder that cannot be written on the
 // command line reaches the interpreter, which expands it once and removes it.
@@ -101,6 +111,32 @@ bool OpenConsoleIn(const wchar_t *candidate);
 // folder and redirected as ExaminePath filled them for a folder.
 bool StartConsoleIn(const wchar_t *folder, bool redirected);
 
+// Whether the C runtime's start-up splits commandLine into the same first
+// argument as the platform's CommandLineToArgvW does. It does, but for a
+// doubled quote after the program's name and a program name quoted otherwise
+// than as a whole.
+bool SplitsLikePlatform(const wchar_t *commandLine);
+
+// Points argument at the first argument of this process's command line, as the
+// platform splits it, or at null if there is none; false if the command line
+// cannot be split.
+bool GetFirstArgument(wchar_t **argument);
+
+// Only the system folder's copy of a library: never one planted beside the
+// program.
+inline HMODULE LoadSystemLibrary(const wchar_t *name)
+{
+    return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+// GetProcAddress gives a routine of no particular type; the type is the caller's.
+template <typename Routine>
+bool LoadRoutine(HMODULE module, const char *name, Routine &routine)
+{
+    routine = reinterpret_cast<Routine>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+    return routine != nullptr;
+}
+
 // The object library's routines. ole32 serves only the shortcut and dialog
 // roads, so it is not among the program's imports: the road that needs it
 // loads it and hands it on, and a launch from a folder argument never loads it,
@@ -117,8 +153,8 @@ struct ObjectLibrary {
 bool LoadObjectLibrary(ObjectLibrary &library);
 
 // Writes the full path of the shortcut's target into targetPath
-// (kTargetPathUnits); false if it has none or more than the buffer holds. The
-// caller has initialised the object library on this thread.
+// (kLinkTargetUnits); false if it has none, or more than a target path holds.
+// The caller has initialised the object library on this thread.
 bool ResolveShortcut(const ObjectLibrary &library, const wchar_t *linkPath, wchar_t *targetPath);
 
 // Asks for a folder with the browse dialog and opens the console there.

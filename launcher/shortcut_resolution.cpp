@@ -62,16 +62,13 @@ bool ReadTargetPath(const ObjectLibrary &library, const wchar_t *linkPath, wchar
 bool ResolveShortcut(const ObjectLibrary &library, const wchar_t *linkPath, wchar_t *targetPath)
 {
     // The reader may cut a long target to the buffer and still succeed, and a
-    // cut path can name the target's parent. One unit more than a target path
-    // holds tells a whole result from a cut one.
-    wchar_t target[kTargetPathUnits + 1];
-    target[0] = L'\0';
-    if (!ReadTargetPath(library, linkPath, target, kTargetPathUnits + 1)) return false;
-    if (wcslen(target) >= kTargetPathUnits) return false;
+    // cut path can name the target's parent; a whole target leaves the buffer's
+    // last unit free.
+    targetPath[0] = L'\0';
+    if (!ReadTargetPath(library, linkPath, targetPath, kLinkTargetUnits)) return false;
+    if (wcslen(targetPath) >= kTargetPathUnits) return false;
 
     // A relative target would be completed from this process's current folder,
     // which the link never named.
-    if (!IsFullPath(target)) return false;
-    wcscpy(targetPath, target);
-    return true;
+    return IsFullPath(targetPath);
 }

@@ -5,17 +5,24 @@
 
 #include <objbase.h>
 #include <shlobj.h>
-#include <shellapi.h>
 #include <wchar.h>
 
 namespace {
 
-// GetProcAddress gives a routine of no particular type; the type is the caller's.
-template <typename Routine>
-bool LoadRoutine(HMODULE module, const char *name, Routine &routine)
+// The libraries that windows need (user32, and shell32, which brings it) cost a
+// launch as much again as all else it does, so each road that shows a window
+// loads its own, and a launch from a folder argument loads none. The shell's
+// folder dialog, for the dialog road:
+struct FolderDialog {
+    decltype(&::SHBrowseForFolderW) Browse;
+    decltype(&::SHGetPathFromIDListW) GetPathFromItemList;
+};
+
+bool LoadFolderDialog(FolderDialog &dialog)
 {
-    routine = reinterpret_cast<Routine>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-    return routine != nullptr;
+    HMODULE shell32 = LoadSystemLibrary(kShellLibrary);
+    return shell32 != nullptr && LoadRoutine(shell32, "SHBrowseForFolderW", dialog.Browse) &&
+           LoadRoutine(shell32, "SHGetPathFromIDListW", dialog.GetPathFromItemList);
 }
 
 // The object library initialised on this thread for as long as the owner lives.
@@ -86,27 +93,32 @@ LONG WINAPI FailOnFault(EXCEPTION_POINTERS *)
     FailNotAFolder();
 }
 
-// Sets FailOnFault as the process's last exception filter for as long as it lives.
+// Sets FailOnFault as the process's last exception filter for as long as it
+// lives. The message's library is loaded first, so that the filter loads none.
 class FaultFilter {
 public:
-    FaultFilter() : previous_(SetUnhandledExceptionFilter(FailOnFault)) {}
+    FaultFilter()
+    {
+        LoadSystemLibrary(L"user32.dll");
+        previous_ = SetUnhandledExceptionFilter(FailOnFault);
+    }
     FaultFilter(const FaultFilter &) = delete;
     FaultFilter &operator=(const FaultFilter &) = delete;
     ~FaultFilter() { SetUnhandledExceptionFilter(previous_); }
 
 private:
-    LPTOP_LEVEL_EXCEPTION_FILTER previous_;
+    LPTOP_LEVEL_EXCEPTION_FILTER previous_ = nullptr;
 };
 
 // Resolves the shortcut file at linkPath, a full path as ExaminePath gives it,
-// into targetPath (kTargetPathUnits).
+// into targetPath (kLinkTargetUnits).
 bool ResolveShortcutFile(wchar_t *linkPath, bool redirected, wchar_t *targetPath)
 {
     // The file was examined in the native system folder, which this process
     // reaches as Sysnative; the link reader must read that same file.
     wchar_t windows[MAX_PATH];
     if (redirected && GetNativeWindowsFolder(windows) &&
-        !ReplaceSystemFolder(linkPath, windows, L"System32", L"Sysnative")) {
+        !ReplaceSystemFolder(linkPath, windows, kSystemFolder, kSystemFolderAlias)) {
         return false;
     }
 
@@ -123,22 +135,16 @@ bool ResolveShortcutFile(wchar_t *linkPath, bool redirected, wchar_t *targetPath
 // examination decides a folder; a shortcut's target is examined in turn.
 bool OpenConsoleForArgument(const wchar_t *argument)
 {
-    if (wcslen(argument) >= kTargetPathUnits) {
-        return false;
-    }
     wchar_t fullPath[kTargetPathUnits];
     bool redirected = false;
-    wchar_t targetPath[kTargetPathUnits];
-    switch (ExaminePath(argument, fullPath, &redirected)) {
-    case kFolderPath:
+    PathKind kind = ExaminePath(argument, fullPath, &redirected);
+    if (kind == kFolderPath) {
         return StartConsoleIn(fullPath, redirected);
-    case kDiskFile:
-        // Only the shell-link object tells a shortcut from any other file.
-        return ResolveShortcutFile(fullPath, redirected, targetPath) && OpenConsoleIn(targetPath);
-    case kNoPath:
-        break;
     }
-    return false;
+    // Only the shell-link object tells a shortcut from any other file.
+    wchar_t targetPath[kLinkTargetUnits];
+    return kind == kDiskFile && ResolveShortcutFile(fullPath, redirected, targetPath) &&
+           OpenConsoleIn(targetPath);
 }
 
 // The dialog road; the console is started while the item list is held, and
@@ -146,7 +152,8 @@ bool OpenConsoleForArgument(const wchar_t *argument)
 bool OpenConsoleInPickedFolder()
 {
     ObjectLibrary library;
-    if (!LoadObjectLibrary(library)) {
+    FolderDialog dialog;
+    if (!LoadObjectLibrary(library) || !LoadFolderDialog(dialog)) {
         return false;
     }
     ObjectLibraryApartment apartment(library);
@@ -158,14 +165,14 @@ bool OpenConsoleInPickedFolder()
     bi.pszDisplayName = pickerPath;
     bi.lpszTitle = L"Select the target folder:";
     bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON;
-    ItemListOwner itemList(library, SHBrowseForFolderW(&bi));
+    ItemListOwner itemList(library, dialog.Browse(&bi));
     if (itemList.Get() == nullptr) {
         return false;
     }
 
     // An entry without a file-system path must not be taken for a folder named
     // after its display name.
-    if (!SHGetPathFromIDListW(itemList.Get(), pickerPath)) {
+    if (!dialog.GetPathFromItemList(itemList.Get(), pickerPath)) {
         return false;
     }
     return OpenConsoleIn(pickerPath);
@@ -175,8 +182,7 @@ bool OpenConsoleInPickedFolder()
 
 bool LoadObjectLibrary(ObjectLibrary &library)
 {
-    // Only the system folder's copy: never one planted beside the program.
-    HMODULE ole32 = LoadLibraryExW(L"ole32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE ole32 = LoadSystemLibrary(L"ole32.dll");
     return ole32 != nullptr && LoadRoutine(ole32, "OleInitialize", library.Initialize) &&
            LoadRoutine(ole32, "OleUninitialize", library.Uninitialize) &&
            LoadRoutine(ole32, "CoCreateInstance", library.CreateInstance) &&
@@ -186,7 +192,11 @@ bool LoadObjectLibrary(ObjectLibrary &library)
 [[noreturn]] void FailNotAFolder()
 {
     UseThemedControls();
-    MessageBoxW(nullptr, L"It is not a folder", L"Kelvane by Tamrik", MB_ICONERROR);
+    decltype(&::MessageBoxW) showMessage;
+    HMODULE user32 = LoadSystemLibrary(L"user32.dll");
+    if (user32 != nullptr && LoadRoutine(user32, "MessageBoxW", showMessage)) {
+        showMessage(nullptr, L"It is not a folder", L"Kelvane by Tamrik", MB_ICONERROR);
+    }
     ExitProcess(0);
 }
 
@@ -197,15 +207,15 @@ void PickTargetFolder()
     }
 }
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
-    // The narrow command line cannot carry every folder name; split the wide one.
-    int count = 0;
-    wchar_t **args = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (args == nullptr) {
+    // The narrow command line cannot carry every folder name; the wide one is
+    // split by the platform's rules.
+    wchar_t *argument = nullptr;
+    if (!GetFirstArgument(&argument)) {
         FailNotAFolder();
     }
-    if (count < 2) {
+    if (argument == nullptr) {
         PickTargetFolder();
         return 0;
     }
@@ -213,7 +223,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     // A shell that quotes a path ending in a backslash, "C:\", hands over C:"
     // because the splitting rules read \" as a quote. No Windows path holds a
     // quote, so a last quote stands for that backslash.
-    wchar_t *argument = args[1];
     size_t length = wcslen(argument);
     if (length > 0 && argument[length - 1] == L'"') {
         argument[length - 1] = L'\\';
