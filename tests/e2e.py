@@ -44,19 +44,32 @@ def env(real_interpreter, prefix=None):
     return result
 
 
-def probe(*args, real=False, cwd=None, prefix=None):
-    out = subprocess.run(["wine", str(BUILD / "tests" / "probe.exe"), *args], env=env(real, prefix),
+def probe(*args, real=False, cwd=None, prefix=None, trace=False):
+    """What the probe reports, {key: [values]}; with trace, also the libraries
+    each process loaded, as Wine's loader reports them: {process: {dll}}."""
+    environment = env(real, prefix)
+    if trace:
+        environment["WINEDEBUG"] = "+pid,+loaddll"
+    run = subprocess.run(["wine", str(BUILD / "tests" / "probe.exe"), *args], env=environment,
                          cwd=cwd or ROOT, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                         stderr=subprocess.DEVNULL, timeout=90).stdout.decode("utf-8")
+                         stderr=subprocess.PIPE if trace else subprocess.DEVNULL, timeout=90)
     seen = {}
-    for line in out.splitlines():
+    for line in run.stdout.decode("utf-8").splitlines():
         key, _, value = line.partition("=")
         seen.setdefault(key, []).append(value)
+    if trace:
+        loaded = {}
+        for line in run.stderr.decode("utf-8", "replace").splitlines():
+            process, _, rest = line.partition(":")
+            if ":trace:loaddll:" in rest and " Loaded " in rest:
+                dll = rest.split('L"', 1)[1].split('"', 1)[0].rsplit("\\", 1)[-1].lower()
+                loaded.setdefault(process, set()).add(dll)
+        seen["loaded"] = loaded
     return seen
 
 
 def kelvane(arguments, press=(), screen=None, exe=None, cwd=None, prefix=None, select=None,
-            line=None, directory=None, select_path=None, timeout=20000):
+            line=None, directory=None, select_path=None, timeout=20000, trace=False):
     """Runs kelvane.exe with the given command-line tail (or the whole command
     line); returns what the probe saw and, for the stand-in, what the
     interpreter recorded."""
@@ -75,7 +88,7 @@ def kelvane(arguments, press=(), screen=None, exe=None, cwd=None, prefix=None, s
     if screen is not None:
         options += ["--screen", screen]
     seen = probe("run", *options, "--timeout", str(timeout), line, real=screen is not None, cwd=cwd,
-                 prefix=prefix)
+                 prefix=prefix, trace=trace)
     records = record.read_text("utf-8").split("image=")[1:] if record.exists() else []
     started = [dict(item.split("=", 1) for item in ("image=" + r).strip().split("\n"))
                for r in records]
@@ -119,7 +132,7 @@ def setUpModule():
 
 class Case(unittest.TestCase):
     def assertMessage(self, seen):
-        self.assertEqual(MESSAGE, {k: v for k, v in seen.items() if k != "child"})
+        self.assertEqual(MESSAGE, {k: v for k, v in seen.items() if k not in ("child", "process", "loaded")})
         self.assertNotIn("child", seen)
 
     def assertSystemInterpreter(self, started):
@@ -216,6 +229,40 @@ class FolderRoad(Case):
                                         cwd=planted)
                 self.assertEqual(["0"], seen["exit"])
                 self.assertSystemInterpreter(started)
+
+
+class LoadedLibraries(Case):
+    """A launch from a folder loads the kernel and the C runtime, never a
+    library for windows; only the road that shows one loads it."""
+
+    WINDOWS = {"user32.dll", "shell32.dll", "ole32.dll", "comctl32.dll"}
+
+    def test_folder_road_loads_no_window_library(self):
+        table = [f'"{folder("loads")}"', f'"{folder("loads")}\\"', "loads"]
+        for arguments in table:
+            with self.subTest(arguments=arguments):
+                seen, started = kelvane(arguments, trace=True)
+                self.assertStarted(started, 'cmd.exe /K C: && cd "\\kt\\loads"')
+                loaded = seen["loaded"][seen["process"][0]]
+                self.assertIn("msvcrt.dll", loaded)
+                self.assertEqual(set(), loaded & self.WINDOWS)
+
+    def test_message_road_loads_user32(self):
+        seen, started = kelvane("C:\\kt\\nothing-here", trace=True)
+        self.assertMessage(seen)
+        self.assertIn("user32.dll", seen["loaded"][seen["process"][0]])
+
+    def test_lines_split_otherwise_take_the_platforms_argument(self):
+        # The runtime would read no argument, or one no folder has; the
+        # platform's splitter gives the folder, and kelvane takes it.
+        exe = str(BUILD / "kelvane.exe")
+        folder("split")
+        table = [f'"{exe}"C:\\kt\\split', f'"{exe}" "C:\\kt\\split"" x"']
+        for line in table:
+            with self.subTest(line=line[-20:]):
+                seen, started = kelvane(None, line=line, trace=True)
+                self.assertStarted(started, 'cmd.exe /K C: && cd "\\kt\\split"')
+                self.assertIn("shell32.dll", seen["loaded"][seen["process"][0]])
 
 
 class ShortcutRoad(Case):

@@ -48,9 +48,9 @@ class Image(unittest.TestCase):
         self.assertEqual(2, pe.OPTIONAL_HEADER.Subsystem)  # Windows GUI
         self.assertEqual(0, pe.FILE_HEADER.TimeDateStamp)
         dlls = sorted(entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT)
-        # ole32 is loaded only on the roads that need it.
-        self.assertEqual(["kernel32.dll", "msvcrt.dll", "shell32.dll", "user32.dll"], dlls)
-        self.assertLessEqual(EXE.stat().st_size, 24 * 1024)
+        # user32, shell32 and ole32 are loaded only on the roads that need them.
+        self.assertEqual(["kernel32.dll", "msvcrt.dll"], dlls)
+        self.assertLessEqual(EXE.stat().st_size, 24064)
 
     def test_resource_set(self):
         self.assertEqual({(pefile.RESOURCE_TYPE["RT_VERSION"], 1),

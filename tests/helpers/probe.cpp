@@ -7,7 +7,8 @@
 //       the verb of CLASS (Directory, Drive) on the item COMMANDLINE names;
 //       selects the Nth entry below the top of a dialog's folder tree or the
 //       folder PATH,
-//       reports every dialog it shows (pressing each BUTTON in turn, then OK), its exit code, the
+//       reports its process id (hexadecimal) and every dialog it shows (pressing
+//       each BUTTON in turn, then OK), its exit code, the
 //       programs it started and, with --screen, their console screen once TEXT
 //       is on it; then ends every process it started.
 //   probe show [--press BUTTON]... [--until TEXT] COMMANDLINE
@@ -456,6 +457,10 @@ int Run(int count, wchar_t **args)
 
     DWORD deadline = GetTickCount() + options.timeout;
     dialogs.processId = process.dwProcessId;
+    // As Wine's debug output names it.
+    wchar_t processId[16];
+    _snwprintf(processId, 16, L"%04lx", process.dwProcessId);
+    Report(L"process", processId);
     const wchar_t *expected = options.screen;
     DWORD exitCode = STILL_ACTIVE;
     while (GetTickCount() < deadline) {
