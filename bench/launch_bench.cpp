@@ -1,8 +1,9 @@
 // Times launches from a folder argument: from the start of a launcher until the
-// (recording stand-in) interpreter starts, for kelvane.exe and the floor in turn.
-//   launch_bench PAIRS KELVANE FOLDER FLOOR RECORD
-// Prints one line a launch: "kelvane|floor SECONDS", then nothing else; any
-// failure ends it with a message on standard output and exit code 1.
+// (recording stand-in) interpreter starts, for kelvane.exe, the floor and the
+// limit in turn.
+//   launch_bench ROUNDS KELVANE FOLDER FLOOR LIMIT RECORD
+// Prints one line a launch: "kelvane|floor|limit SECONDS", then nothing else;
+// any failure ends it with a message on standard output and exit code 1.
 #include "kelvane.h"
 
 #include <stdio.h>
@@ -117,22 +118,23 @@ void Print(const char *name, double seconds)
 int wmain(int count, wchar_t **args)
 {
     gOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (count != 6) Fail(L"usage: launch_bench PAIRS KELVANE FOLDER FLOOR RECORD");
-    int pairs = _wtoi(args[1]);
-    const wchar_t *recordPath = args[5];
+    if (count != 7) Fail(L"usage: launch_bench ROUNDS KELVANE FOLDER FLOOR LIMIT RECORD");
+    int rounds = _wtoi(args[1]);
+    const wchar_t *recordPath = args[6];
 
     static wchar_t kelvaneLine[4096];
     kelvaneLine[0] = L'\0';
     AppendQuoted(kelvaneLine, args[2]);
     AppendQuoted(kelvaneLine, args[3]);
 
-    // A first launch of kelvane gives the command line the floor must pass.
+    // A first launch of kelvane gives the command line the others must pass.
     TimeLaunch(kelvaneLine, recordPath, nullptr);
     static char commandLine[4096];
     ReadRecord(recordPath, "\ncmdline=", commandLine, sizeof commandLine);
     wchar_t wideCommand[4096];
     MultiByteToWideChar(CP_UTF8, 0, commandLine, -1, wideCommand, 4096);
-    // The floor starts the interpreter kelvane starts, found the same way.
+    // The others start the interpreter kelvane starts, found the same way. The
+    // limit splits its line bare, so the command line comes last, as it is.
     wchar_t interpreter[MAX_PATH];
     if (!GetInterpreterPath(interpreter)) Fail(L"no interpreter");
     static wchar_t floorLine[8192];
@@ -141,15 +143,24 @@ int wmain(int count, wchar_t **args)
     AppendQuoted(floorLine, args[3]);
     AppendQuoted(floorLine, interpreter);
     AppendQuoted(floorLine, wideCommand);
+    static wchar_t limitLine[8192];
+    limitLine[0] = L'\0';
+    AppendQuoted(limitLine, args[5]);
+    AppendQuoted(limitLine, args[3]);
+    AppendQuoted(limitLine, interpreter);
+    wcscat(limitLine, L" ");
+    wcscat(limitLine, wideCommand);
 
-    // Alternate which goes first, so neither always follows the other. The
-    // first pairs only warm the caches of a fresh session and are not shown.
+    // Rotate which goes first, so none always follows another. The first
+    // rounds only warm the caches of a fresh session and are not shown.
+    const wchar_t *lines[] = {kelvaneLine, floorLine, limitLine};
+    const char *names[] = {"kelvane", "floor", "limit"};
     const int warmUp = 5;
-    for (int pair = -warmUp; pair < pairs; ++pair) {
-        for (int turn = 0; turn < 2; ++turn) {
-            bool kelvane = (pair + turn) % 2 == 0;
-            double seconds = TimeLaunch(kelvane ? kelvaneLine : floorLine, recordPath, commandLine);
-            if (pair >= 0) Print(kelvane ? "kelvane" : "floor", seconds);
+    for (int round = -warmUp; round < rounds; ++round) {
+        for (int turn = 0; turn < 3; ++turn) {
+            int launcher = (round + warmUp + turn) % 3;
+            double seconds = TimeLaunch(lines[launcher], recordPath, commandLine);
+            if (round >= 0) Print(names[launcher], seconds);
         }
     }
     return 0;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Measures how long kelvane.exe takes from its start with a folder until the
-# interpreter starts, against the floor (a launcher making only the calls that
-# road must make), side by side under Wine, and prints the median ratio:
-#   bash bench/run.sh [PAIRS]      (120 alternating pairs unless told)
+# interpreter starts, against the floor and the limit (launchers making only the
+# calls that road must make: with shell32's splitter, and with the kernel
+# alone), side by side under Wine, and prints the median ratios:
+#   bash bench/run.sh [ROUNDS]      (120 rounds of the three unless told)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
