@@ -112,8 +112,9 @@ class Image(unittest.TestCase):
 
 
 class Reproducible(unittest.TestCase):
-    def build_copy(self, root):
-        """The program and the installer, built from a copy of the source in root."""
+    def build_copy(self, root, *options):
+        """The program and every published release file, built from a copy of
+        the source in root: {name: bytes}."""
         source = root / "source"
         for part in ("CMakeLists.txt", "README.md", "LICENSE", "bench", "cmake", "docs",
                      "integration", "launcher", "packaging", "resources"):
@@ -123,19 +124,54 @@ class Reproducible(unittest.TestCase):
         build = root / "build"
         subprocess.run(["cmake", "-S", source, "-B", build, "-DBUILD_TESTING=OFF",
                         "-DCMAKE_BUILD_TYPE=MinSizeRel",
-                        f"-DCMAKE_TOOLCHAIN_FILE={source}/cmake/mingw-w64-i686.cmake"],
+                        f"-DCMAKE_TOOLCHAIN_FILE={source}/cmake/mingw-w64-i686.cmake", *options],
                        check=True, stdout=subprocess.DEVNULL)
         subprocess.run(["cmake", "--build", build], check=True, stdout=subprocess.DEVNULL)
-        subprocess.run(["cpack", "-G", "NSIS", "--config", build / "CPackConfig.cmake", "-B", build / "package"],
+        subprocess.run(["cpack", "--config", build / "CPackConfig.cmake", "-B", build / "cpack"],
                        check=True, stdout=subprocess.DEVNULL)
-        return [hashlib.sha256(path.read_bytes()).hexdigest()
-                for path in (build / "kelvane.exe", build / "package" / "kelvane-0.2-setup.exe")]
+        published = build / "package"
+        files = {path.relative_to(published).as_posix(): path.read_bytes()
+                 for path in published.rglob("*") if path.is_file()}
+        files["kelvane.exe"] = (build / "kelvane.exe").read_bytes()
+        return files
 
     def test_two_clean_builds_are_identical(self):
         with tempfile.TemporaryDirectory() as first, tempfile.TemporaryDirectory() as second:
             (Path(second) / "elsewhere").mkdir()
-            self.assertEqual(self.build_copy(Path(first)),
-                             self.build_copy(Path(second) / "elsewhere"))
+            one = self.build_copy(Path(first))
+            other = self.build_copy(Path(second) / "elsewhere")
+        # Only what is published: CPack's working tree stays in its own folder.
+        self.assertEqual(["SHA256SUMS", "kelvane-0.2-setup.exe", "kelvane-0.2-win32.zip", "kelvane.exe",
+                          "scoop/kelvane.json", "winget/Tamrik.Kelvane.installer.yaml",
+                          "winget/Tamrik.Kelvane.locale.en-US.yaml", "winget/Tamrik.Kelvane.yaml"],
+                         sorted(one))
+        for name in one:
+            with self.subTest(name=name):
+                self.assertEqual(hashlib.sha256(one[name]).hexdigest(), hashlib.sha256(other[name]).hexdigest())
+
+    def test_version_and_addresses_come_from_one_place(self):
+        with tempfile.TemporaryDirectory() as root:
+            files = self.build_copy(Path(root), "-DKELVANE_VERSION=0.3.1",
+                                    "-DKELVANE_HOMEPAGE=https://example.org/kelvane//")
+        self.assertIn("kelvane-0.3.1-setup.exe", files)
+        self.assertIn("kelvane-0.3.1-win32.zip", files)
+        pe = pefile.PE(data=files["kelvane.exe"])
+        fixed = pe.VS_FIXEDFILEINFO[0]
+        self.assertEqual((3, 1 << 16, 3, 1 << 16),
+                         (fixed.FileVersionMS, fixed.FileVersionLS, fixed.ProductVersionMS, fixed.ProductVersionLS))
+        strings = {k.decode(): v.decode() for info in pe.FileInfo[0] for t in getattr(info, "StringTable", [])
+                   for k, v in t.entries.items()}
+        self.assertEqual(("0.3.1", "0.3.1"), (strings["FileVersion"], strings["ProductVersion"]))
+        (_, manifest), = resources(pe)[(pefile.RESOURCE_TYPE["RT_MANIFEST"], 1)]
+        self.assertIn('version="0.3.1.0"', manifest.decode("utf-8"))
+        for name in ("scoop/kelvane.json", "winget/Tamrik.Kelvane.installer.yaml",
+                     "winget/Tamrik.Kelvane.locale.en-US.yaml"):
+            with self.subTest(name=name):
+                text = files[name].decode("utf-8")
+                self.assertIn("0.3.1", text)
+                self.assertNotIn("0.2", text)
+                self.assertNotRegex(text, r"[^:]//")
+                self.assertIn("https://example.org/kelvane/", text)
 
 
 if __name__ == "__main__":

@@ -16,6 +16,7 @@ SOURCE = Path(__file__).resolve().parent.parent
 SCHEMAS = SOURCE / "packaging" / "schemas"
 PACKAGES = Path(os.environ["KELVANE_PACKAGES"])
 VERSION = "0.2"
+HOMEPAGE = "https://github.com/tamrik/kelvane"
 SETUP = f"kelvane-{VERSION}-setup.exe"
 ZIP = f"kelvane-{VERSION}-win32.zip"
 WINGET = {"version": "Tamrik.Kelvane.yaml", "defaultLocale": "Tamrik.Kelvane.locale.en-US.yaml",
@@ -62,12 +63,24 @@ class Winget(unittest.TestCase):
         (entry,) = installer["Installers"]
         self.assertEqual("x86", entry["Architecture"])
         self.assertEqual(sha256(SETUP), entry["InstallerSha256"].lower())
-        self.assertTrue(entry["InstallerUrl"].endswith("/" + SETUP), entry["InstallerUrl"])
-        # The entry the installer writes in Apps & features.
-        (apps,) = installer["AppsAndFeaturesEntries"]
-        self.assertEqual({"DisplayName": "kelvane", "Publisher": "Tamrik", "DisplayVersion": VERSION,
-                          "ProductCode": "kelvane"}, apps)
-        self.assertEqual("/S", installer["InstallerSwitches"]["Silent"])
+        self.assertEqual(f"{HOMEPAGE}/releases/download/v{VERSION}/{SETUP}", entry["InstallerUrl"])
+        self.assertEqual("kelvane", installer["ProductCode"])
+
+    def test_no_field_repeats_a_default(self):
+        # nullsoft's switches, every install mode, upgrading by installing, and
+        # an Apps & features entry that says what the manifest says.
+        installer = self.manifests["installer"]
+        for field in ("InstallerSwitches", "InstallModes", "UpgradeBehavior", "AppsAndFeaturesEntries"):
+            with self.subTest(field=field):
+                self.assertNotIn(field, installer)
+
+    def test_locale_has_what_reviewers_ask_for(self):
+        locale = self.manifests["defaultLocale"]
+        self.assertEqual({"Moniker": "kelvane", "PublisherUrl": "https://github.com/tamrik",
+                          "PublisherSupportUrl": f"{HOMEPAGE}/issues", "PackageUrl": HOMEPAGE,
+                          "LicenseUrl": f"{HOMEPAGE}/blob/main/LICENSE"},
+                         {key: locale.get(key) for key in ("Moniker", "PublisherUrl", "PublisherSupportUrl",
+                                                           "PackageUrl", "LicenseUrl")})
 
 
 class Scoop(unittest.TestCase):
@@ -76,12 +89,29 @@ class Scoop(unittest.TestCase):
         validate(manifest, "scoop.schema.json")
         self.assertEqual(VERSION, manifest["version"])
         self.assertEqual(sha256(ZIP), manifest["hash"])
-        self.assertTrue(manifest["url"].endswith("/" + ZIP), manifest["url"])
+        self.assertEqual(f"{HOMEPAGE}/releases/download/v{VERSION}/{ZIP}", manifest["url"])
         self.assertEqual(f"kelvane-{VERSION}-win32", manifest["extract_dir"])
         self.assertEqual("kelvane.exe", manifest["bin"])
-        # The Explorer verbs are only offered, never merged by the install.
+        # The Explorer verbs are only offered, never merged by the install, and
+        # taken away by an uninstall but not by an update.
         self.assertNotIn("reg import", "\n".join(manifest["post_install"]))
         self.assertIn("reg import", "\n".join(manifest["notes"]))
+        uninstaller = "\n".join(manifest["uninstaller"]["script"])
+        self.assertIn("if ($cmd -eq 'uninstall')", uninstaller)
+        self.assertIn('uninstall-context.reg', uninstaller)
+        # --global writes the machine's classes.
+        self.assertIn("if ($global) { 'HKEY_LOCAL_MACHINE' } else { 'HKEY_CURRENT_USER' }",
+                      "\n".join(manifest["post_install"]))
+
+    def test_autoupdate_finds_the_next_release_and_its_published_hash(self):
+        manifest = json.loads((PACKAGES / "scoop" / "kelvane.json").read_text("utf-8"))
+        self.assertEqual({"github": HOMEPAGE}, manifest["checkver"])
+        autoupdate = manifest["autoupdate"]
+        # Filled with this release's version, it names this release's zip.
+        self.assertEqual(manifest["url"], autoupdate["url"].replace("$version", VERSION))
+        self.assertEqual(manifest["extract_dir"], autoupdate["extract_dir"].replace("$version", VERSION))
+        self.assertEqual({"url": "$baseurl/SHA256SUMS"}, autoupdate["hash"])
+        self.assertIn(f"{manifest['hash']}  {ZIP}", (PACKAGES / "SHA256SUMS").read_text().splitlines())
 
 
 class Templates(unittest.TestCase):
