@@ -676,10 +676,12 @@ def link_target(path):
 
 class Installer(Case):
     """The per-user installer in a fresh prefix, run silently as winget runs it:
-    what it adds, the verbs it registers run by the shell, its options, and an
-    uninstall that leaves the prefix as it found it."""
+    what it adds, the verbs it registers run by the shell, its options and the
+    choices it remembers, upgrades and removals while kelvane runs, and an
+    uninstall that returns when it is done and leaves the prefix as it found it."""
 
     maxDiff = 4000
+    UNINSTALL_KEY = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kelvane"
 
     @classmethod
     def setUpClass(cls):
@@ -695,7 +697,7 @@ class Installer(Case):
         cls.installed = profile / "Local" / "Programs" / "kelvane"
         cls.folder = cls.user + "\\AppData\\Local\\Programs\\kelvane"
         cls.exe = cls.folder + "\\kelvane.exe"
-        cls.send_to = profile / "Roaming" / "Microsoft" / "Windows" / "SendTo" / "kelvane.lnk"
+        cls.send_to = profile / "Roaming" / "Microsoft" / "Windows" / "SendTo" / "Open console in folder.lnk"
         cls.start_menu = (profile / "Roaming" / "Microsoft" / "Windows" / "Start Menu" / "Programs" /
                           "kelvane.lnk")
         cls.pristine = cls.state()
@@ -717,23 +719,46 @@ class Installer(Case):
         registry = {key: values for key, values in registry.items() if not key.startswith(wine_own)}
         return files, registry
 
-    def run_program(self, line):
-        seen = probe("run", "--timeout", "60000", line, prefix=self.prefix, real=True)
-        self.assertEqual(["0"], seen["exit"], seen)
+    def run_program(self, line, exit_code="0", press=()):
+        options = [o for p in press for o in ("--press", p)]
+        seen = probe("run", *options, "--timeout", "60000", line, prefix=self.prefix, real=True)
+        self.assertEqual([exit_code], seen["exit"], seen)
         return seen
 
-    def install(self, *switches):
-        self.run_program(" ".join(["C:\\kt\\setup.exe", "/S", *switches]))
+    def install(self, *switches, exit_code="0"):
+        return self.run_program(" ".join(["C:\\kt\\setup.exe", "/S", *switches]), exit_code)
+
+    def run_uninstaller(self):
+        """Runs the QuietUninstallString, as Apps & features and winget run it,
+        and returns its exit code once it has ended."""
+        exported = read_registry(self.prefix, self.UNINSTALL_KEY)[self.UNINSTALL_KEY]["QuietUninstallString"]
+        command = exported[1:-1].replace('\\"', '"').replace("\\\\", "\\")
+        self.assertEqual(f'"{self.folder}\\uninstall.exe" /S _?={self.folder}', command)
+        run = subprocess.run(["wine", f"{self.folder}\\uninstall.exe", "/S", f"_?={self.folder}"],
+                             env=env(True, self.prefix), timeout=120, **wine_session.quiet())
+        return run.returncode
+
+    def wait_for_leftover(self):
+        """The uninstaller's own image, which it holds while it runs, is
+        deleted a moment after it has ended, then its folder if empty."""
+        deadline = time.time() + 30
+        while (self.installed / "uninstall.exe").exists() and time.time() < deadline:
+            time.sleep(0.2)
+        self.assertFalse((self.installed / "uninstall.exe").exists())
 
     def uninstall(self):
-        # The uninstaller restarts itself from a temporary folder and ends at
-        # once; the probe waits for that copy, which has its own copy removed
-        # from the temporary folder after it ends.
-        seen = self.run_program(f'"{self.folder}\\uninstall.exe" /S')
-        self.assertEqual(["Un.exe"], seen.get("child"))
-        deadline = time.time() + 30
-        while list(self.drive.glob("users/*/Temp/~nsu*")) and time.time() < deadline:
-            time.sleep(0.5)
+        """Uninstalls silently and checks at once that kelvane is gone: the
+        program, its shortcuts, its menu entries and its entry in Apps &
+        features."""
+        self.assertEqual(0, self.run_uninstaller())
+        self.assertEqual([], [p.name for p in self.installed.glob("*") if p.name != "uninstall.exe"])
+        self.assertFalse(self.send_to.exists() or self.start_menu.exists())
+        self.assertEqual({}, {k: v for k, v in read_registry(self.prefix, "HKCU\\Software").items()
+                              if "kelvane" in k.lower() or "kelvane" in str(v).lower()})
+        self.wait_for_leftover()
+        deadline = time.time() + 10
+        while self.installed.parent.exists() and time.time() < deadline:
+            time.sleep(0.2)
 
     def assertAdded(self, files, registry):
         """The state holds exactly the pristine prefix's files and keys, and
@@ -759,7 +784,7 @@ class Installer(Case):
         for key in set(added) - set(registry):
             self.assertEqual({}, added[key], key)
 
-    def expected(self, send_to=True, start_menu=True):
+    def expected(self, send_to=True, start_menu=True, menu=True):
         installed = self.installed.relative_to(self.drive).as_posix()
         files = [f"{installed}/kelvane.exe", f"{installed}/LICENSE.txt", f"{installed}/uninstall.exe"]
         if send_to:
@@ -771,19 +796,25 @@ class Installer(Case):
         classes = "HKEY_CURRENT_USER\\Software\\Classes\\"
         registry = {}
         for class_name, item in (("Directory", "1"), ("Directory\\Background", "V"), ("Drive", "1")):
-            verb = classes + class_name + "\\shell\\kelvane"
-            registry[verb] = {"@": '"Open console here"', "Icon": f'"{exe}"'}
-            registry[verb + "\\command"] = {"@": command.format(item)}
+            if menu:
+                verb = classes + class_name + "\\shell\\kelvane"
+                registry[verb] = {"@": '"Open console here"', "Icon": f'"{exe}"'}
+                registry[verb + "\\command"] = {"@": command.format(item)}
         size = sum((self.installed / name).stat().st_size
                    for name in ("kelvane.exe", "LICENSE.txt", "uninstall.exe"))
         folder = self.folder.replace("\\", "\\\\")
         uninstaller = folder + "\\\\uninstall.exe"
-        registry["HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kelvane"] = {
+        home = "https://github.com/tamrik/kelvane"
+        registry[self.UNINSTALL_KEY] = {
             "DisplayName": '"kelvane"', "DisplayVersion": '"0.2"', "Publisher": '"Tamrik"',
             "DisplayIcon": f'"{exe}"', "InstallLocation": f'"{folder}"',
-            "UninstallString": f'"\\"{uninstaller}\\""',
-            "QuietUninstallString": f'"\\"{uninstaller}\\" /S"',
+            "URLInfoAbout": f'"{home}"', "HelpLink": f'"{home}/issues"',
+            "URLUpdateInfo": f'"{home}/releases"',
+            "UninstallString": f'"\\"{uninstaller}\\" _?={folder}"',
+            "QuietUninstallString": f'"\\"{uninstaller}\\" /S _?={folder}"',
             "NoModify": "dword:00000001", "NoRepair": "dword:00000001",
+            "ExplorerMenu": f"dword:0000000{int(menu)}", "SendTo": f"dword:0000000{int(send_to)}",
+            "StartMenu": f"dword:0000000{int(start_menu)}",
             "EstimatedSize": f"dword:{size // 1024:08x}"}
         return files, registry
 
@@ -816,33 +847,86 @@ class Installer(Case):
                 wine_reg(self.prefix, "delete", f"HKLM\\Software\\Classes\\{class_name}", "/f", check=False)
             (self.drive / "kt" / "from the installer").rmdir()
 
-        # The same version again changes nothing.
+        # The same version again changes nothing, and says what is installed
+        # and how much room it takes, the uninstaller included.
         installed = self.state()
         self.install()
         self.assertEqual(installed, self.state())
+        seen = self.run_program("C:\\kt\\setup.exe", exit_code="1", press=["Cancel"])
+        self.assertIn("kelvane 0.2 is already installed here; this installs kelvane 0.2 over it. "
+                      "What you chose last time is ticked.", seen["static"])
+        (required,) = [text for text in seen["static"] if text.startswith("Space required: ")]
+        size = sum(path.stat().st_size for path in self.installed.iterdir()) / 1024
+        self.assertLessEqual(abs(float(required.split()[2]) - size), 3, required)
 
         self.uninstall()
         self.assertEqual(self.pristine, self.state())
 
-    def test_options_leave_shortcuts_out(self):
-        for switches, send_to, start_menu in ((["/NoSendTo"], False, True),
-                                              (["/NoStartMenu"], True, False),
-                                              (["/NoSendTo", "/NoStartMenu"], False, False)):
+    def test_options_leave_out_and_are_remembered(self):
+        table = [(["/NoSendTo"], dict(send_to=False)), (["/NoStartMenu"], dict(start_menu=False)),
+                 (["/NoMenu"], dict(menu=False)),
+                 (["/NoSendTo", "/NoStartMenu", "/NoMenu"], dict(send_to=False, start_menu=False, menu=False))]
+        for switches, left_out in table:
             with self.subTest(switches=switches):
                 self.install(*switches)
-                self.assertAdded(*self.expected(send_to, start_menu))
+                self.assertAdded(*self.expected(**left_out))
+                # A silent upgrade keeps what was left out; a switch puts it back.
+                self.install()
+                self.assertAdded(*self.expected(**left_out))
+                self.install("/SendTo", "/StartMenu", "/Menu")
+                self.assertAdded(*self.expected())
                 self.uninstall()
                 self.assertEqual(self.pristine, self.state())
 
-    def test_reinstall_over_an_older_version(self):
-        self.install()
-        # What an older version leaves: its program and its version number.
+    def test_upgrade_over_an_older_version(self):
+        self.install("/NoStartMenu")
+        # What 0.2 and before left: a program of their own, their version, no
+        # remembered choices, and the Send To entry under its old name.
         (self.installed / "kelvane.exe").write_bytes(b"an older kelvane")
-        wine_reg(self.prefix, "add", "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kelvane",
-                 "/v", "DisplayVersion", "/d", "0.1", "/f")
-        self.install("/NoSendTo")
-        self.assertAdded(*self.expected(send_to=False))
+        key = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kelvane"
+        wine_reg(self.prefix, "add", key, "/v", "DisplayVersion", "/d", "0.1", "/f")
+        for name in ("ExplorerMenu", "SendTo", "StartMenu"):
+            wine_reg(self.prefix, "delete", key, "/v", name, "/f")
+        self.send_to.rename(self.send_to.with_name("kelvane.lnk"))
+        self.install()
+        self.assertAdded(*self.expected(start_menu=False))
         self.assertEqual((BUILD / "kelvane.exe").read_bytes(), (self.installed / "kelvane.exe").read_bytes())
+        self.uninstall()
+        self.assertEqual(self.pristine, self.state())
+
+    def test_kelvane_running_blocks_upgrade_and_removal(self):
+        # kelvane's dialog stays open while the user thinks: its image can be
+        # neither replaced nor deleted. Nothing may change then, and the
+        # silent runs must say so by their exit code.
+        self.install()
+        installed = self.state()
+        shown = probe("show", f'"{self.exe}"', prefix=self.prefix)
+        self.assertEqual(["Browse for Folder"], shown["dialog"])
+        try:
+            self.install(exit_code="2")
+            self.assertEqual(installed, self.state())
+            self.assertEqual(2, self.run_uninstaller())
+            self.assertEqual(installed, self.state())
+            seen = self.run_program("C:\\kt\\setup.exe", exit_code="2", press=["Cancel"])
+            self.assertIn("kelvane is running: its folder dialog or its message is open, and a running "
+                          "program can be neither replaced nor removed.", seen["static"])
+            self.assertEqual(installed, self.state())
+        finally:
+            subprocess.run(["wine", "taskkill", "/f", "/pid", str(int(shown["process"][0], 16))],
+                           env=env(True, self.prefix), timeout=60, **wine_session.quiet())
+        self.install()
+        self.assertEqual(installed, self.state())
+        self.uninstall()
+        self.assertEqual(self.pristine, self.state())
+
+    def test_reinstall_right_after_uninstall(self):
+        # A package manager removes and installs again at once; what the
+        # uninstaller leaves for a moment must not take the new program's files.
+        self.install()
+        self.assertEqual(0, self.run_uninstaller())
+        self.install()
+        time.sleep(3)
+        self.assertAdded(*self.expected())
         self.uninstall()
         self.assertEqual(self.pristine, self.state())
 
@@ -851,7 +935,8 @@ class Installer(Case):
         (self.installed / "notes.txt").write_text("mine")
         mine = "HKCU\\Software\\Classes\\Directory\\shell\\mine"
         wine_reg(self.prefix, "add", mine, "/ve", "/d", "My verb", "/f")
-        self.uninstall()
+        self.assertEqual(0, self.run_uninstaller())
+        self.wait_for_leftover()
         folder = self.installed.relative_to(self.drive).as_posix()
         self.assertAdded([f"{folder}/notes.txt"],
                          {mine.replace("HKCU", "HKEY_CURRENT_USER"): {"@": '"My verb"'}})

@@ -12,7 +12,8 @@
 //       programs it started and, with --screen, their console screen once TEXT
 //       is on it; then ends every process it started.
 //   probe show [--press BUTTON]... [--until TEXT] COMMANDLINE
-//       starts COMMANDLINE the same way, presses each BUTTON in turn, and returns
+//       starts COMMANDLINE the same way, reports its process id, presses each
+//       BUTTON in turn, and returns
 //       once its dialog (showing TEXT, if given) or its console is on the
 //       screen, leaving it there.
 //   probe verb CLASS PATH
@@ -41,6 +42,14 @@ void Report(const wchar_t *key, const wchar_t *value)
     int size = WideCharToMultiByte(CP_UTF8, 0, line, -1, bytes, sizeof bytes, nullptr, nullptr);
     DWORD written = 0;
     if (size > 1) WriteFile(gOutput, bytes, size - 1, &written, nullptr);
+}
+
+// The process id in hexadecimal, as Wine's debug output names it.
+void ReportProcess(DWORD processId)
+{
+    wchar_t text[16];
+    _snwprintf(text, 16, L"%04lx", processId);
+    Report(L"process", text);
 }
 
 int MakeLink(const wchar_t *linkPath, const wchar_t *target)
@@ -417,6 +426,7 @@ int Show(int count, wchar_t **args)
     PROCESS_INFORMATION process = {};
     if (!Start(args[at], process)) return 3;
     dialogs.processId = process.dwProcessId;
+    ReportProcess(process.dwProcessId);
     DWORD deadline = GetTickCount() + 30000;
     while (GetTickCount() < deadline) {
         bool ended = WaitForSingleObject(process.hProcess, 100) == WAIT_OBJECT_0;
@@ -457,10 +467,7 @@ int Run(int count, wchar_t **args)
 
     DWORD deadline = GetTickCount() + options.timeout;
     dialogs.processId = process.dwProcessId;
-    // As Wine's debug output names it.
-    wchar_t processId[16];
-    _snwprintf(processId, 16, L"%04lx", process.dwProcessId);
-    Report(L"process", processId);
+    ReportProcess(process.dwProcessId);
     const wchar_t *expected = options.screen;
     DWORD exitCode = STILL_ACTIVE;
     while (GetTickCount() < deadline) {
