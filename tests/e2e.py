@@ -903,7 +903,12 @@ class Installer(Case):
         shown = probe("show", f'"{self.exe}"', prefix=self.prefix)
         self.assertEqual(["Browse for Folder"], shown["dialog"])
         try:
-            self.install(exit_code="2")
+            run = subprocess.run(["wine", "C:\\kt\\setup.exe", "/S"], env=env(True, self.prefix),
+                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                 timeout=120)
+            self.assertEqual(2, run.returncode)
+            self.assertIn(b"kelvane is running (its folder dialog or its message is open), so nothing was "
+                          b"changed. Close it and run this again.", run.stdout)
             self.assertEqual(installed, self.state())
             self.assertEqual(2, self.run_uninstaller())
             self.assertEqual(installed, self.state())
