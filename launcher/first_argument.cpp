@@ -1,4 +1,4 @@
-// The first argument of kelvane's command line, as the platform splits it.
+// The first arguments of kelvane's command line, as the platform splits it.
 #include "kelvane.h"
 
 #include <shellapi.h>
@@ -25,7 +25,7 @@ bool SplitsLikePlatform(const wchar_t *commandLine)
     return wcsstr(rest, L"\"\"") == nullptr;
 }
 
-bool GetFirstArgument(wchar_t **argument)
+bool GetFirstArguments(wchar_t **first, wchar_t **second)
 {
     // The C runtime's wide start-up has split the command line; it is taken
     // where it splits as the platform does, so that only a line the two read
@@ -41,6 +41,7 @@ bool GetFirstArgument(wchar_t **argument)
         arguments = splitCommandLine(commandLine, &count);
     }
     if (arguments == nullptr) return false;
-    *argument = count >= 2 ? arguments[1] : nullptr;
+    *first = count >= 2 ? arguments[1] : nullptr;
+    *second = count >= 3 ? arguments[2] : nullptr;
     return true;
 }

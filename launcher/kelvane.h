@@ -111,16 +111,15 @@ bool OpenConsoleIn(const wchar_t *candidate);
 // folder and redirected as ExaminePath filled them for a folder.
 bool StartConsoleIn(const wchar_t *folder, bool redirected);
 
-// Whether the C runtime's start-up splits commandLine into the same first
-// argument as the platform's CommandLineToArgvW does. It does, but for a
-// doubled quote after the program's name and a program name quoted otherwise
-// than as a whole.
+// Whether the C runtime's start-up splits commandLine into the same arguments
+// as the platform's CommandLineToArgvW does. It does, but for a doubled quote
+// after the program's name and a program name quoted otherwise than as a whole.
 bool SplitsLikePlatform(const wchar_t *commandLine);
 
-// Points argument at the first argument of this process's command line, as the
-// platform splits it, or at null if there is none; false if the command line
-// cannot be split.
-bool GetFirstArgument(wchar_t **argument);
+// Points first and second at the first two arguments of this process's command
+// line, as the platform splits it, or at null where there is none; false if the
+// command line cannot be split.
+bool GetFirstArguments(wchar_t **first, wchar_t **second);
 
 // Only the system folder's copy of a library: never one planted beside the
 // program.
@@ -156,6 +155,17 @@ bool LoadObjectLibrary(ObjectLibrary &library);
 // (kLinkTargetUnits); false if it has none, or more than a target path holds.
 // The caller has initialised the object library on this thread.
 bool ResolveShortcut(const ObjectLibrary &library, const wchar_t *linkPath, wchar_t *targetPath);
+
+// Fills translated (kTargetPathUnits) with folder, a full path from ExaminePath,
+// as a session without the user's drive letters finds it: a drive connected
+// to a network share (connection, as WNetGetConnectionW gives it) becomes the
+// share's path, a substituted one (device, as QueryDosDeviceW gives it:
+// \??\C:\...) the folder it stands for; anything else stays. Either may be null.
+bool TranslateForElevation(const wchar_t *folder, const wchar_t *connection, const wchar_t *device,
+                           wchar_t *translated);
+
+// TranslateForElevation with what this session says of folder's drive letter.
+bool GetElevationFolder(const wchar_t *folder, wchar_t *translated);
 
 // Asks for a folder with the browse dialog and opens the console there.
 void PickTargetFolder();

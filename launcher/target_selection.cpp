@@ -4,6 +4,7 @@
 #include "kelvane.h"
 
 #include <objbase.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <wchar.h>
 
@@ -133,18 +134,84 @@ bool ResolveShortcutFile(wchar_t *linkPath, bool redirected, wchar_t *targetPath
 
 // The argument names the target folder itself, or a shortcut to it. Its own
 // examination decides a folder; a shortcut's target is examined in turn.
-bool OpenConsoleForArgument(const wchar_t *argument)
+// Fills folder (kTargetPathUnits) and redirected as ExaminePath fills them.
+bool DecideFolder(const wchar_t *argument, wchar_t *folder, bool *redirected)
 {
-    wchar_t fullPath[kTargetPathUnits];
-    bool redirected = false;
-    PathKind kind = ExaminePath(argument, fullPath, &redirected);
+    PathKind kind = ExaminePath(argument, folder, redirected);
     if (kind == kFolderPath) {
-        return StartConsoleIn(fullPath, redirected);
+        return true;
     }
     // Only the shell-link object tells a shortcut from any other file.
     wchar_t targetPath[kLinkTargetUnits];
-    return kind == kDiskFile && ResolveShortcutFile(fullPath, redirected, targetPath) &&
-           OpenConsoleIn(targetPath);
+    return kind == kDiskFile && ResolveShortcutFile(folder, *redirected, targetPath) &&
+           ExaminePath(targetPath, folder, redirected) == kFolderPath;
+}
+
+bool OpenConsoleForArgument(const wchar_t *argument)
+{
+    wchar_t folder[kTargetPathUnits];
+    bool redirected = false;
+    return DecideFolder(argument, folder, &redirected) && StartConsoleIn(folder, redirected);
+}
+
+// The administrator's road. The folder is decided here, in the user's session,
+// and spelled as the elevated session finds it; kelvane itself is started
+// elevated with it, and opens the console by the ordinary road. Elevating
+// cmd.exe instead would lose its starting directory and the network form's
+// variable. Sets declined if the user said no to the elevation.
+bool OpenElevatedConsoleFor(const wchar_t *argument, bool *declined)
+{
+    wchar_t folder[kTargetPathUnits];
+    bool redirected = false;
+    wchar_t translated[kTargetPathUnits];
+    if (!DecideFolder(argument, folder, &redirected) || !GetElevationFolder(folder, translated)) {
+        return false;
+    }
+
+    // One argument, quoted; a drive root's separator doubled, so that the
+    // closing quote stays a quote.
+    wchar_t parameters[kTargetPathUnits + 4];
+    size_t length = wcslen(translated);
+    _snwprintf(parameters, kTargetPathUnits + 4, L"\"%ls%ls\"", translated,
+               translated[length - 1] == L'\\' ? L"\\" : L"");
+    wchar_t program[kTargetPathUnits];
+    DWORD programLength = GetModuleFileNameW(nullptr, program, kTargetPathUnits);
+    if (programLength == 0 || programLength >= kTargetPathUnits) {
+        return false;
+    }
+
+    // The shell's routine, on this road only, in an apartment as it asks.
+    ObjectLibrary library;
+    decltype(&::ShellExecuteExW) execute;
+    HMODULE shell32 = LoadSystemLibrary(kShellLibrary);
+    if (!LoadObjectLibrary(library) || shell32 == nullptr ||
+        !LoadRoutine(shell32, "ShellExecuteExW", execute)) {
+        return false;
+    }
+    ObjectLibraryApartment apartment(library);
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = L"runas";
+    info.lpFile = program;
+    info.lpParameters = parameters;
+    info.nShow = SW_SHOWNORMAL;
+    if (!execute(&info)) {
+        *declined = GetLastError() == ERROR_CANCELLED;
+        return false;
+    }
+    return true;
+}
+
+// A shell that quotes a path ending in a backslash, "C:\", hands over C:"
+// because the splitting rules read \" as a quote. No Windows path holds a
+// quote, so a last quote stands for that backslash.
+void RestoreLastSeparator(wchar_t *argument)
+{
+    size_t length = wcslen(argument);
+    if (length > 0 && argument[length - 1] == L'"') {
+        argument[length - 1] = L'\\';
+    }
 }
 
 // The dialog road; the console is started while the item list is held, and
@@ -212,7 +279,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     // The narrow command line cannot carry every folder name; the wide one is
     // split by the platform's rules.
     wchar_t *argument = nullptr;
-    if (!GetFirstArgument(&argument)) {
+    wchar_t *second = nullptr;
+    if (!GetFirstArguments(&argument, &second)) {
         FailNotAFolder();
     }
     if (argument == nullptr) {
@@ -220,14 +288,19 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
         return 0;
     }
 
-    // A shell that quotes a path ending in a backslash, "C:\", hands over C:"
-    // because the splitting rules read \" as a quote. No Windows path holds a
-    // quote, so a last quote stands for that backslash.
-    size_t length = wcslen(argument);
-    if (length > 0 && argument[length - 1] == L'"') {
-        argument[length - 1] = L'\\';
+    // "/admin FOLDER": the same folder, in a console started as administrator.
+    // "/admin" alone is a folder of that name, and a folder argument may be
+    // followed by anything.
+    if (second != nullptr && _wcsicmp(argument, L"/admin") == 0) {
+        RestoreLastSeparator(second);
+        bool declined = false;
+        if (!OpenElevatedConsoleFor(second, &declined) && !declined) {
+            FailNotAFolder();
+        }
+        return 0;
     }
 
+    RestoreLastSeparator(argument);
     if (!OpenConsoleForArgument(argument)) {
         FailNotAFolder();
     }

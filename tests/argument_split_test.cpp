@@ -1,7 +1,7 @@
 // The C runtime's wide start-up, which splits kelvane's command line, against
 // the platform's CommandLineToArgvW: for each command line of the table,
-// split_child is started with it and says whether kelvane's first argument is
-// the platform's, and whose splitter gave it.  usage: argument_split_test SPLIT_CHILD
+// split_child is started with it and says whether kelvane's first two
+// arguments are the platform's, and whose splitter gave them.  usage: argument_split_test SPLIT_CHILD
 #include <windows.h>
 
 #include <stdio.h>
@@ -36,6 +36,9 @@ const Line kLines[] = {
     {L"\"prog\" C:\\kt\\*", false},
     {L"\"prog\" C:\\w?ndows\\*.*", false},
     {L"\"prog\" %OS% !x! ^& &", false},
+    {L"\"prog\" /admin \"C:\\\"", false},
+    {L"\"prog\" /ADMIN \"C:\\a b\\\" x", false},
+    {L"\"prog\" /admin \\\\server\\share\\a\\\\\"b c\"", false},
     {L"prog C:\\kt", false},
     {L"C:\\a b\\prog.exe C:\\kt", false},
     {L"\"C:\\a b\\prog.exe\" C:\\kt", false},

@@ -264,6 +264,42 @@ void CheckFullPaths()
     }
 }
 
+// The elevated session has neither the user's network connections nor their
+// substituted drives: a folder on one is handed over as the path it stands for.
+void CheckElevationFolders()
+{
+    struct Translation {
+        const wchar_t *folder;
+        const wchar_t *connection;  // WNetGetConnectionW's share, or null
+        const wchar_t *device;      // QueryDosDeviceW's target, or null
+        const wchar_t *translated;  // null: none fits
+    };
+    wchar_t deep[kTargetPathUnits];
+    MakePath(deep, L"Z:\\", 990);
+    const Translation translations[] = {
+        {L"Z:\\dir\\sub", L"\\\\server\\share", nullptr, L"\\\\server\\share\\dir\\sub"},
+        {L"Z:\\", L"\\\\server\\share", nullptr, L"\\\\server\\share"},
+        {L"Z:\\dir", L"\\\\server\\share\\", nullptr, L"\\\\server\\share\\dir"},
+        {L"Z:\\dir", L"\\\\server\\share", L"\\Device\\LanmanRedirector\\;Z:0\\server\\share",
+         L"\\\\server\\share\\dir"},
+        {L"S:\\dir", nullptr, L"\\??\\C:\\kt\\sub", L"C:\\kt\\sub\\dir"},
+        {L"S:\\", nullptr, L"\\??\\C:\\kt\\sub", L"C:\\kt\\sub"},
+        {L"S:\\", nullptr, L"\\??\\C:\\", L"C:\\"},
+        {L"S:\\x", nullptr, L"\\??\\C:\\", L"C:\\x"},
+        {L"S:\\a%b!c", nullptr, L"\\??\\D:\\x", L"D:\\x\\a%b!c"},
+        {L"C:\\dir", nullptr, L"\\Device\\HarddiskVolume3", L"C:\\dir"},
+        {L"C:\\dir", nullptr, nullptr, L"C:\\dir"},
+        {L"\\\\server\\share\\dir", nullptr, nullptr, L"\\\\server\\share\\dir"},
+        {deep, L"\\\\server\\share", nullptr, nullptr},
+    };
+    for (const Translation &t : translations) {
+        wchar_t translated[kTargetPathUnits] = L"";
+        bool fits = TranslateForElevation(t.folder, t.connection, t.device, translated);
+        Check(fits == (t.translated != nullptr) && (!fits || wcscmp(translated, t.translated) == 0), t.folder,
+              fits ? translated : nullptr);
+    }
+}
+
 // Under WOW64 a link file in the native system folder is read through Sysnative.
 void CheckSystemFolderNames()
 {
@@ -302,6 +338,7 @@ int wmain()
     CheckLengths();
     CheckLongFolders();
     CheckFullPaths();
+    CheckElevationFolders();
     CheckSystemFolderNames();
     printf("%d passed, %d failed\n", gPassed, gFailed);
     return gFailed == 0 ? 0 : 1;

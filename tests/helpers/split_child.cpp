@@ -1,11 +1,11 @@
 // Started by argument_split_test with a command line from its table. Built as
 // kelvane is (GUI subsystem, the C runtime's wide start-up), it says through its
-// exit code how kelvane's first argument compares with the platform's,
+// exit code how kelvane's first two arguments compare with the platform's,
 // CommandLineToArgvW's (null where there is none):
-//   0   the runtime's is taken, and it is the platform's;
-//   10  the platform's is taken, the line being one the two split differently;
-//   1   the runtime's is taken, and it is not the platform's;
-//   2   kelvane's first argument is not the platform's.
+//   0   the runtime's are taken, and they are the platform's;
+//   10  the platform's are taken, the line being one the two split differently;
+//   1   the runtime's are taken, and they are not the platform's;
+//   2   kelvane's first arguments are not the platform's.
 #include "kelvane.h"
 
 #include <shellapi.h>
@@ -26,10 +26,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
     int count = 0;
     wchar_t **platform = CommandLineToArgvW(GetCommandLineW(), &count);
-    wchar_t *argument = nullptr;
-    if (platform == nullptr || __wargv == nullptr || !GetFirstArgument(&argument)) return 3;
-    const wchar_t *expected = count >= 2 ? platform[1] : nullptr;
-    if (!Same(expected, argument)) return 2;
+    wchar_t *first = nullptr;
+    wchar_t *second = nullptr;
+    if (platform == nullptr || __wargv == nullptr || !GetFirstArguments(&first, &second)) return 3;
+    const wchar_t *expectedFirst = count >= 2 ? platform[1] : nullptr;
+    const wchar_t *expectedSecond = count >= 3 ? platform[2] : nullptr;
+    if (!Same(expectedFirst, first) || !Same(expectedSecond, second)) return 2;
     if (!SplitsLikePlatform(GetCommandLineW())) return 10;
-    return Same(expected, __argc >= 2 ? __wargv[1] : nullptr) ? 0 : 1;
+    return Same(expectedFirst, __argc >= 2 ? __wargv[1] : nullptr) &&
+                   Same(expectedSecond, __argc >= 3 ? __wargv[2] : nullptr)
+               ? 0
+               : 1;
 }
