@@ -12,6 +12,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 import zipfile
@@ -46,25 +47,37 @@ def env(real_interpreter, prefix=None):
 
 def probe(*args, real=False, cwd=None, prefix=None, trace=False):
     """What the probe reports, {key: [values]}; with trace, also the libraries
-    each process loaded, as Wine's loader reports them: {process: {dll}}."""
+    each process loaded, as Wine's loader reports them ("loaded": {process:
+    {dll}}), and the parameters each process asked the shell to start a program
+    elevated with ("runas": {process: [parameters]})."""
     environment = env(real, prefix)
     if trace:
-        environment["WINEDEBUG"] = "+pid,+loaddll"
-    run = subprocess.run(["wine", str(BUILD / "tests" / "probe.exe"), *args], env=environment,
-                         cwd=cwd or ROOT, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                         stderr=subprocess.PIPE if trace else subprocess.DEVNULL, timeout=90)
+        environment["WINEDEBUG"] = "+pid,+loaddll,trace+exec"
+    # The trace goes to a file: a console the probe leaves open would hold a
+    # pipe open, and the run would wait for it.
+    with tempfile.TemporaryFile() as errors:
+        run = subprocess.run(["wine", str(BUILD / "tests" / "probe.exe"), *args], env=environment,
+                             cwd=cwd or ROOT, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=errors if trace else subprocess.DEVNULL, timeout=90)
+        errors.seek(0)
+        trace_lines = errors.read().decode("utf-8", "replace").splitlines()
     seen = {}
     for line in run.stdout.decode("utf-8").splitlines():
         key, _, value = line.partition("=")
         seen.setdefault(key, []).append(value)
     if trace:
         loaded = {}
-        for line in run.stderr.decode("utf-8", "replace").splitlines():
+        runas = {}
+        for line in trace_lines:
             process, _, rest = line.partition(":")
             if ":trace:loaddll:" in rest and " Loaded " in rest:
                 dll = rest.split('L"', 1)[1].split('"', 1)[0].rsplit("\\", 1)[-1].lower()
                 loaded.setdefault(process, set()).add(dll)
+            if ":trace:exec:SHELL_execute mask=" in rest and ' verb=L"runas" ' in rest:
+                parameters = rest.split(' parm=L"', 1)[1].rsplit('" dir=', 1)[0]
+                runas.setdefault(process, []).append(parameters.replace('\\"', '"').replace("\\\\", "\\"))
         seen["loaded"] = loaded
+        seen["runas"] = runas
     return seen
 
 
@@ -89,6 +102,12 @@ def kelvane(arguments, press=(), screen=None, exe=None, cwd=None, prefix=None, s
         options += ["--screen", screen]
     seen = probe("run", *options, "--timeout", str(timeout), line, real=screen is not None, cwd=cwd,
                  prefix=prefix, trace=trace)
+    # A second kelvane (the administrator's road) starts the interpreter after
+    # the probe has seen the first one end: its record comes a moment later.
+    deadline = time.time() + 20
+    while "kelvane.exe" in seen.get("child", []) and time.time() < deadline and not (
+            record.exists() and "\nmoment=" in record.read_text("utf-8")):
+        time.sleep(0.1)
     records = record.read_text("utf-8").split("image=")[1:] if record.exists() else []
     started = [dict(item.split("=", 1) for item in ("image=" + r).strip().split("\n"))
                for r in records]
@@ -132,7 +151,8 @@ def setUpModule():
 
 class Case(unittest.TestCase):
     def assertMessage(self, seen):
-        self.assertEqual(MESSAGE, {k: v for k, v in seen.items() if k not in ("child", "process", "loaded")})
+        self.assertEqual(MESSAGE, {k: v for k, v in seen.items()
+                                   if k not in ("child", "process", "loaded", "runas")})
         self.assertNotIn("child", seen)
 
     def assertSystemInterpreter(self, started):
@@ -233,9 +253,10 @@ class FolderRoad(Case):
 
 class LoadedLibraries(Case):
     """A launch from a folder loads the kernel and the C runtime, never a
-    library for windows; only the road that shows one loads it."""
+    library for windows or for network drives; only the road that needs one
+    loads it."""
 
-    WINDOWS = {"user32.dll", "shell32.dll", "ole32.dll", "comctl32.dll"}
+    WINDOWS = {"user32.dll", "shell32.dll", "ole32.dll", "comctl32.dll", "mpr.dll"}
 
     def test_folder_road_loads_no_window_library(self):
         table = [f'"{folder("loads")}"', f'"{folder("loads")}\\"', "loads"]
@@ -574,6 +595,58 @@ class HandedOver(Case):
                 self.assertEqual([], started)
 
 
+class Elevation(Case):
+    """kelvane /admin FOLDER decides on the folder in the user's session and has
+    the shell start kelvane elevated with its full path (Wine shows no prompt:
+    what kelvane asks for is read from the shell's trace); that second kelvane
+    opens the console in exactly that folder."""
+
+    def test_admin_hands_the_full_path_to_a_second_kelvane(self):
+        (serve_share() / "adm net").mkdir(exist_ok=True)
+        ShortcutRoad.link(self, "adm.lnk", folder("adm link target"))
+        table = [
+            (f'"{folder("adm plain")}"', '"C:\\kt\\adm plain"', 'cmd.exe /K C: && cd "\\kt\\adm plain"', None),
+            ('"C:\\"', '"C:\\\\"', 'cmd.exe /K C: && cd "\\"', None),
+            ('"adm plain"', '"C:\\kt\\adm plain"', 'cmd.exe /K C: && cd "\\kt\\adm plain"', None),
+            (f'"{folder("adm %OS% !x!")}"', '"C:\\kt\\adm %OS% !x!"', "cmd.exe /K", "C:\\kt\\adm %OS% !x!"),
+            (r'"\\host\share\adm net"', r'"\\host\share\adm net"', NETWORK_COMMAND, None),
+            (r"C:\kt\adm.lnk", '"C:\\kt\\adm link target"', 'cmd.exe /K C: && cd "\\kt\\adm link target"', None),
+        ]
+        for folder_argument, parameters, command, directory in table:
+            for switch in ("/admin", "/ADMIN"):
+                with self.subTest(folder=folder_argument, switch=switch):
+                    seen, started = kelvane(f"{switch} {folder_argument}", trace=True)
+                    self.assertEqual(["0"], seen["exit"])
+                    self.assertEqual(["kelvane.exe"], seen["child"])
+                    self.assertEqual([parameters], seen["runas"][seen["process"][0]])
+                    if not folder_argument.startswith('"\\\\'):
+                        self.assertIn("mpr.dll", seen["loaded"][seen["process"][0]])
+                    self.assertStarted(started, command)
+                    if directory is not None:
+                        self.assertEqual(directory, started[0]["cwd"])
+                    if command == NETWORK_COMMAND:
+                        self.assertEqual(r"\\host\share\adm net", started[0]["folder"])
+
+    def test_what_is_not_the_admin_road(self):
+        # /admin alone is a folder of that name in the drive's root (which Wine
+        # reads as the Unix root, Z:\admin, where there is none); a folder
+        # followed by /admin is that folder; no folder asks for nothing.
+        (ROOT / "adm.txt").write_text("no folder")
+        table = [("/admin", None), ("/Admin", None),
+                 (f'"{folder("adm first")}" /admin', 'cmd.exe /K C: && cd "\\kt\\adm first"'),
+                 ("/admin C:\\kt\\nothing-here", None),
+                 ("/admin C:\\kt\\adm.txt", None)]
+        for arguments, command in table:
+            with self.subTest(arguments=arguments):
+                seen, started = kelvane(arguments, trace=True)
+                self.assertEqual({}, seen["runas"])
+                if command is None:
+                    self.assertMessage(seen)
+                    self.assertEqual([], started)
+                else:
+                    self.assertStarted(started, command)
+
+
 class ExplorerIntegration(Case):
     """The registry files, imported as a user imports them, give Explorer a
     command that opens the console in the folder, the background's folder or
@@ -599,8 +672,9 @@ class ExplorerIntegration(Case):
             with self.subTest(name=name):
                 self.regedit(f"{name}.reg")
                 verb = probe("verb", class_name, path)
-                self.assertEqual(["Open console here"], verb["text"])
+                self.assertEqual(["Open c&onsole here"], verb["text"])
                 self.assertEqual([exe], verb["icon"])
+                self.assertNotIn("shield", verb)
                 self.assertEqual([f'"{exe}" "{path}"'], verb["command"])
                 seen, started = kelvane(None, line=verb["command"][0])
                 self.assertEqual(["0"], seen["exit"])
@@ -608,8 +682,17 @@ class ExplorerIntegration(Case):
                 seen, _ = kelvane(None, line=verb["command"][0], screen=prompt)
                 self.assertEqual(["yes"], seen["screen-found"], seen.get("screen"))
 
+                admin = probe("verb", class_name, path, "kelvane-admin")
+                self.assertEqual((["Open console here as &administrator"], [exe], ["yes"]),
+                                 (admin["text"], admin["icon"], admin["shield"]))
+                self.assertEqual([f'"{exe}" /admin "{path}"'], admin["command"])
+                parameters = [f'"{path}\\"' if path.endswith("\\") else f'"{path}"']
+                seen, started = kelvane(None, line=admin["command"][0], trace=True)
+                self.assertEqual(parameters, seen["runas"][seen["process"][0]])
+                self.assertStarted(started, f'cmd.exe /K C: && cd "{path[2:]}"')
                 self.regedit(f"{name}-remove.reg")
                 self.assertEqual({"verb": ["missing"]}, probe("verb", class_name, path))
+                self.assertEqual({"verb": ["missing"]}, probe("verb", class_name, path, "kelvane-admin"))
 
 
 class ReleasePackage(Case):
@@ -795,11 +878,15 @@ class Installer(Case):
         command = '"\\"' + exe + '\\" \\"%{}\\""'
         classes = "HKEY_CURRENT_USER\\Software\\Classes\\"
         registry = {}
+        admin_command = '"\\"' + exe + '\\" /admin \\"%{}\\""'
         for class_name, item in (("Directory", "1"), ("Directory\\Background", "V"), ("Drive", "1")):
             if menu:
                 verb = classes + class_name + "\\shell\\kelvane"
-                registry[verb] = {"@": '"Open console here"', "Icon": f'"{exe}"'}
+                registry[verb] = {"@": '"Open c&onsole here"', "Icon": f'"{exe}"'}
                 registry[verb + "\\command"] = {"@": command.format(item)}
+                registry[verb + "-admin"] = {"@": '"Open console here as &administrator"', "HasLUAShield": '""',
+                                             "Icon": f'"{exe}"'}
+                registry[verb + "-admin\\command"] = {"@": admin_command.format(item)}
         size = sum((self.installed / name).stat().st_size
                    for name in ("kelvane.exe", "LICENSE.txt", "uninstall.exe"))
         folder = self.folder.replace("\\", "\\\\")
@@ -842,6 +929,12 @@ class Installer(Case):
                     seen = probe("run", "--verb", "kelvane", "--class", class_name, "--screen", prompt,
                                  "--timeout", "20000", item, prefix=self.prefix, real=True)
                     self.assertEqual(["yes"], seen["screen-found"], seen.get("screen"))
+                    # The administrator's verb asks the shell to start kelvane
+                    # elevated with the item's full path.
+                    seen = probe("run", "--verb", "kelvane-admin", "--class", class_name, "--timeout", "20000",
+                                 item, prefix=self.prefix, real=True, trace=True)
+                    self.assertEqual([f'"{item}\\"' if item.endswith("\\") else f'"{item}"'],
+                                     seen["runas"][seen["process"][0]])
         finally:
             for class_name in ("Directory", "Drive"):
                 wine_reg(self.prefix, "delete", f"HKLM\\Software\\Classes\\{class_name}", "/f", check=False)

@@ -16,10 +16,10 @@
 //       BUTTON in turn, and returns
 //       once its dialog (showing TEXT, if given) or its console is on the
 //       screen, leaving it there.
-//   probe verb CLASS PATH
-//       reports the menu text, icon and command of the kelvane verb of CLASS
-//       (Directory, Directory\Background, Drive), the command filled in with PATH
-//       as Explorer fills it in, or verb=missing.
+//   probe verb CLASS PATH [VERB]
+//       reports the menu text, icon, shield and command of the verb VERB (kelvane
+//       unless told) of CLASS (Directory, Directory\Background, Drive), the
+//       command filled in with PATH as Explorer fills it in, or verb=missing.
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
@@ -70,10 +70,10 @@ int MakeLink(const wchar_t *linkPath, const wchar_t *target)
 // Explorer reads the classes view, in which the user's own classes stand over
 // the machine's; Wine has no such merged view, so the user's half is read here.
 // Expandable strings come back expanded, as Explorer expands them.
-int ReportVerb(const wchar_t *className, const wchar_t *path)
+int ReportVerb(const wchar_t *className, const wchar_t *path, const wchar_t *verb)
 {
     wchar_t key[MAX_PATH];
-    _snwprintf(key, MAX_PATH, L"Software\\Classes\\%ls\\shell\\kelvane", className);
+    _snwprintf(key, MAX_PATH, L"Software\\Classes\\%ls\\shell\\%ls", className, verb);
     key[MAX_PATH - 1] = L'\0';
     wchar_t text[2048];
     DWORD size = sizeof text;
@@ -85,6 +85,9 @@ int ReportVerb(const wchar_t *className, const wchar_t *path)
     size = sizeof text;
     if (RegGetValueW(HKEY_CURRENT_USER, key, L"Icon", RRF_RT_REG_SZ, nullptr, text, &size) == ERROR_SUCCESS)
         Report(L"icon", text);
+    size = sizeof text;
+    if (RegGetValueW(HKEY_CURRENT_USER, key, L"HasLUAShield", RRF_RT_REG_SZ, nullptr, text, &size) == ERROR_SUCCESS)
+        Report(L"shield", L"yes");
     wcscat(key, L"\\command");
     size = sizeof text;
     if (RegGetValueW(HKEY_CURRENT_USER, key, nullptr, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS) {
@@ -505,6 +508,7 @@ int wmain()
     if (count == 4 && wcscmp(args[1], L"link") == 0) return MakeLink(args[2], args[3]);
     if (count >= 3 && wcscmp(args[1], L"run") == 0) return Run(count, args);
     if (count >= 3 && wcscmp(args[1], L"show") == 0) return Show(count, args);
-    if (count == 4 && wcscmp(args[1], L"verb") == 0) return ReportVerb(args[2], args[3]);
+    if ((count == 4 || count == 5) && wcscmp(args[1], L"verb") == 0)
+        return ReportVerb(args[2], args[3], count == 5 ? args[4] : L"kelvane");
     return 2;
 }
