@@ -48,8 +48,9 @@ void AppendQuoted(wchar_t *line, const wchar_t *text)
     line[at] = L'\0';
 }
 
-// Reads the record the stand-in wrote; returns the value of key, or fails.
-void ReadRecord(const wchar_t *recordPath, const char *key, char *value, int capacity)
+// Reads the record the stand-in wrote into value: the value of key; false if
+// there is none after ten seconds.
+bool ReadRecord(const wchar_t *recordPath, const char *key, char *value, int capacity)
 {
     for (int attempt = 0; attempt < 200; ++attempt) {
         HANDLE file = CreateFileW(recordPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -68,12 +69,21 @@ void ReadRecord(const wchar_t *recordPath, const char *key, char *value, int cap
                 while (found[length] != '\0' && found[length] != '\n' && length < capacity - 1) ++length;
                 memcpy(value, found, length);
                 value[length] = '\0';
-                return;
+                return true;
             }
         }
         Sleep(50);
     }
-    Fail(L"the interpreter left no record");
+    return false;
+}
+
+// Fails, naming the launch that failed.
+[[noreturn]] void FailLaunch(const wchar_t *what, const wchar_t *line)
+{
+    wchar_t text[400];
+    _snwprintf(text, 400, L"%ls: %.300ls", what, line);
+    text[399] = L'\0';
+    Fail(text);
 }
 
 // Starts the line as the desktop does and returns the seconds until the
@@ -90,15 +100,20 @@ double TimeLaunch(const wchar_t *line, const wchar_t *recordPath, const char *co
     QueryPerformanceCounter(&start);
     if (!CreateProcessW(nullptr, buffer, nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
                         &startup, &process)) {
-        Fail(L"a launcher did not start");
+        FailLaunch(L"a launcher did not start", line);
     }
-    WaitForSingleObject(process.hProcess, 60000);
+    // A launcher that shows its message does not end by itself.
+    bool ended = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
+    if (!ended) TerminateProcess(process.hProcess, 1);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+    if (!ended) FailLaunch(L"a launcher did not end", line);
 
     char value[4096];
-    ReadRecord(recordPath, "\ncmdline=", value, sizeof value);
-    if (commandLine != nullptr && strcmp(value, commandLine) != 0) Fail(L"the command lines differ");
+    if (!ReadRecord(recordPath, "\ncmdline=", value, sizeof value)) {
+        FailLaunch(L"the interpreter left no record", line);
+    }
+    if (commandLine != nullptr && strcmp(value, commandLine) != 0) FailLaunch(L"the command lines differ", line);
     ReadRecord(recordPath, "\nmoment=", value, sizeof value);
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
@@ -130,7 +145,9 @@ int wmain(int count, wchar_t **args)
     // A first launch of kelvane gives the command line the others must pass.
     TimeLaunch(kelvaneLine, recordPath, nullptr);
     static char commandLine[4096];
-    ReadRecord(recordPath, "\ncmdline=", commandLine, sizeof commandLine);
+    if (!ReadRecord(recordPath, "\ncmdline=", commandLine, sizeof commandLine)) {
+        FailLaunch(L"the interpreter left no record", kelvaneLine);
+    }
     wchar_t wideCommand[4096];
     MultiByteToWideChar(CP_UTF8, 0, commandLine, -1, wideCommand, 4096);
     // The others start the interpreter kelvane starts, found the same way. The
