@@ -191,7 +191,7 @@ bool OpenElevatedConsoleFor(const wchar_t *argument, bool *declined)
     ObjectLibraryApartment apartment(library);
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.fMask = SEE_MASK_NOASYNC;
     info.lpVerb = L"runas";
     info.lpFile = program;
     info.lpParameters = parameters;
