@@ -36,17 +36,6 @@ bool IsSeparator(wchar_t c)
     return c == L'\\' || c == L'/';
 }
 
-bool StartsWithDrive(const wchar_t *path)
-{
-    return IsAsciiLetter(path[0]) && path[1] == L':';
-}
-
-// A full path is a drive path or, starting with two separators, a network path.
-bool IsNetworkPath(const wchar_t *fullPath)
-{
-    return fullPath[0] == L'\\' && fullPath[1] == L'\\';
-}
-
 // \\?\ and \\.\ name the platform's objects directly.
 bool HasDevicePrefix(const wchar_t *path)
 {
@@ -135,6 +124,16 @@ bool NamesShare(const wchar_t *networkPath)
 }
 
 } // namespace
+
+bool StartsWithDrive(const wchar_t *path)
+{
+    return IsAsciiLetter(path[0]) && path[1] == L':';
+}
+
+bool IsNetworkPath(const wchar_t *fullPath)
+{
+    return fullPath[0] == L'\\' && fullPath[1] == L'\\';
+}
 
 bool IsFullPath(const wchar_t *path)
 {
@@ -287,8 +286,7 @@ const wchar_t *ChooseConsoleFolder(const wchar_t *folder, const wchar_t *shortFo
     }
     // The short path can only be a starting directory, which a network folder
     // cannot be.
-    if (shortFolder == nullptr || IsNetworkPath(folder) || !StartsWithDrive(shortFolder) ||
-        !CanOpenConsoleIn(shortFolder)) {
+    if (shortFolder == nullptr || IsNetworkPath(folder) || !CanOpenConsoleIn(shortFolder)) {
         return nullptr;
     }
     return shortFolder;

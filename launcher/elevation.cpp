@@ -11,10 +11,10 @@ bool TranslateForElevation(const wchar_t *folder, const wchar_t *connection, con
 {
     // A network path needs nothing; a drive path may stand for another path.
     const wchar_t *base = nullptr;
-    if (folder[0] != L'\\' && connection != nullptr) {
+    if (!IsNetworkPath(folder) && connection != nullptr) {
         base = connection;
-    } else if (folder[0] != L'\\' && device != nullptr && wcsncmp(device, L"\\??\\", 4) == 0 &&
-               device[5] == L':') {
+    } else if (!IsNetworkPath(folder) && device != nullptr && wcsncmp(device, L"\\??\\", 4) == 0 &&
+               StartsWithDrive(device + 4)) {
         base = device + 4;
     }
     if (base == nullptr) {
@@ -27,7 +27,7 @@ bool TranslateForElevation(const wchar_t *folder, const wchar_t *connection, con
     // the base is a drive's root.
     size_t baseLength = wcslen(base);
     while (baseLength > 0 && base[baseLength - 1] == L'\\') --baseLength;
-    const wchar_t *rest = folder[3] != L'\0' ? folder + 2 : (base[1] == L':' && baseLength == 2 ? L"\\" : L"");
+    const wchar_t *rest = folder[3] != L'\0' ? folder + 2 : (StartsWithDrive(base) && baseLength == 2 ? L"\\" : L"");
     if (baseLength + wcslen(rest) >= kTargetPathUnits) return false;
     wmemcpy(translated, base, baseLength);
     wcscpy(translated + baseLength, rest);
@@ -36,7 +36,7 @@ bool TranslateForElevation(const wchar_t *folder, const wchar_t *connection, con
 
 bool GetElevationFolder(const wchar_t *folder, wchar_t *translated)
 {
-    if (folder[0] == L'\\') return TranslateForElevation(folder, nullptr, nullptr, translated);
+    if (IsNetworkPath(folder)) return TranslateForElevation(folder, nullptr, nullptr, translated);
 
     // mpr serves this road only: a launch from a folder never loads it.
     wchar_t drive[3] = {folder[0], folder[1], L'\0'};

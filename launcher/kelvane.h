@@ -65,6 +65,13 @@ bool GetNativeWindowsFolder(wchar_t *windows);
 // WOW64 (reached through Sysnative). Fills interpreter (MAX_PATH).
 bool GetInterpreterPath(wchar_t *interpreter);
 
+// Whether path starts with a drive letter and its colon.
+bool StartsWithDrive(const wchar_t *path);
+
+// Whether fullPath, a full path, is a network path (two separators) rather
+// than a drive path.
+bool IsNetworkPath(const wchar_t *fullPath);
+
 // Whether path is a full path, one that no current folder completes: a drive
 // and a separator, or two separators.
 bool IsFullPath(const wchar_t *path);

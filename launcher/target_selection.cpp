@@ -10,6 +10,9 @@
 
 namespace {
 
+// The library of the one message, loaded on the roads that may show it.
+constexpr wchar_t kMessageLibrary[] = L"user32.dll";
+
 // The libraries that windows need (user32, and shell32, which brings it) cost a
 // launch as much again as all else it does, so each road that shows a window
 // loads its own, and a launch from a folder argument loads none. The shell's
@@ -100,7 +103,7 @@ class FaultFilter {
 public:
     FaultFilter()
     {
-        LoadSystemLibrary(L"user32.dll");
+        LoadSystemLibrary(kMessageLibrary);
         previous_ = SetUnhandledExceptionFilter(FailOnFault);
     }
     FaultFilter(const FaultFilter &) = delete;
@@ -260,7 +263,7 @@ bool LoadObjectLibrary(ObjectLibrary &library)
 {
     UseThemedControls();
     decltype(&::MessageBoxW) showMessage;
-    HMODULE user32 = LoadSystemLibrary(L"user32.dll");
+    HMODULE user32 = LoadSystemLibrary(kMessageLibrary);
     if (user32 != nullptr && LoadRoutine(user32, "MessageBoxW", showMessage)) {
         showMessage(nullptr, L"It is not a folder", L"Kelvane by Tamrik", MB_ICONERROR);
     }
