@@ -16,7 +16,7 @@ import tempfile
 import time
 import unittest
 import zipfile
-from pathlib import Path
+from pathlib import Path, PureWindowsPath
 
 import wine_session
 
@@ -790,13 +790,15 @@ class Installer(Case):
         subprocess.run(["wineserver", "-k"], env=env(True, cls.prefix), timeout=60, check=False)
 
     @classmethod
-    def state(cls):
-        """Every file and folder of drive C:, and the user's and the machine's
-        software keys, but for those Wine keeps for itself: its own settings,
-        and the network cards it records a while after it first starts."""
+    def state(cls, machine=True):
+        """Every file and folder of drive C:, and the user's and (unless told)
+        the machine's software keys, but for those Wine keeps for itself: its
+        own settings, and the network cards it records a while after it first
+        starts."""
         files = {p.relative_to(cls.drive).as_posix() for p in cls.drive.rglob("*")}
-        registry = {**read_registry(cls.prefix, "HKCU\\Software"),
-                    **read_registry(cls.prefix, "HKLM\\Software")}
+        registry = read_registry(cls.prefix, "HKCU\\Software")
+        if machine:
+            registry.update(read_registry(cls.prefix, "HKLM\\Software"))
         wine_own = ("HKEY_CURRENT_USER\\Software\\Wine",
                     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards")
         registry = {key: values for key, values in registry.items() if not key.startswith(wine_own)}
@@ -811,36 +813,56 @@ class Installer(Case):
     def install(self, *switches, exit_code="0"):
         return self.run_program(" ".join(["C:\\kt\\setup.exe", "/S", *switches]), exit_code)
 
-    def run_uninstaller(self):
+    def install_silently(self, *switches):
+        """Runs setup silently as a package manager does; its exit code and
+        the lines it printed. Wine quotes an argument with blanks, where
+        /D= is taken only unquoted: such a line goes through the interpreter,
+        which runs it as written (/s)."""
+        line = ["C:\\kt\\setup.exe", "/S", *switches]
+        if " " in "".join(switches):
+            line = ["cmd", "/s", "/c", " ".join(line)]
+        run = subprocess.run(["wine", *line], env=env(True, self.prefix), stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=120)
+        return run.returncode, run.stdout.decode("cp1252").splitlines()
+
+    def host(self, folder):
+        """Where a folder of drive C: is on this machine."""
+        return self.drive / folder[3:].replace("\\", "/")
+
+    def run_uninstaller(self, folder=None):
         """Runs the QuietUninstallString, as Apps & features and winget run it,
         and returns its exit code once it has ended."""
+        folder = folder or self.folder
         exported = read_registry(self.prefix, self.UNINSTALL_KEY)[self.UNINSTALL_KEY]["QuietUninstallString"]
         command = exported[1:-1].replace('\\"', '"').replace("\\\\", "\\")
-        self.assertEqual(f'"{self.folder}\\uninstall.exe" /S _?={self.folder}', command)
-        run = subprocess.run(["wine", f"{self.folder}\\uninstall.exe", "/S", f"_?={self.folder}"],
-                             env=env(True, self.prefix), timeout=120, **wine_session.quiet())
-        return run.returncode
+        self.assertEqual(f'"{folder}\\uninstall.exe" /S _?={folder}', command)
+        seen = probe("run", "--timeout", "60000", command, prefix=self.prefix, real=True)
+        return int(seen["exit"][0])
 
-    def wait_for_leftover(self):
+    def wait_for_leftover(self, folder=None):
         """The uninstaller's own image, which it holds while it runs, is
-        deleted a moment after it has ended, then its folder if empty."""
+        deleted a moment after it has ended, then the folders setup made."""
+        installed = self.host(folder or self.folder)
         deadline = time.time() + 30
-        while (self.installed / "uninstall.exe").exists() and time.time() < deadline:
+        while (installed / "uninstall.exe").exists() and time.time() < deadline:
             time.sleep(0.2)
-        self.assertFalse((self.installed / "uninstall.exe").exists())
+        self.assertFalse((installed / "uninstall.exe").exists())
 
-    def uninstall(self):
+    def uninstall(self, folder=None, made=None):
         """Uninstalls silently and checks at once that kelvane is gone: the
         program, its shortcuts, its menu entries and its entry in Apps &
-        features."""
-        self.assertEqual(0, self.run_uninstaller())
-        self.assertEqual([], [p.name for p in self.installed.glob("*") if p.name != "uninstall.exe"])
+        features; then waits for the folders setup made to go (from made on:
+        by default the per-user programs folder, "" for none)."""
+        folder = folder or self.folder
+        self.assertEqual(0, self.run_uninstaller(folder))
+        self.assertEqual([], [p.name for p in self.host(folder).glob("*") if p.name != "uninstall.exe"])
         self.assertFalse(self.send_to.exists() or self.start_menu.exists())
         self.assertEqual({}, {k: v for k, v in read_registry(self.prefix, "HKCU\\Software").items()
                               if "kelvane" in k.lower() or "kelvane" in str(v).lower()})
-        self.wait_for_leftover()
+        self.wait_for_leftover(folder)
+        made = str(PureWindowsPath(self.folder).parent) if made is None else made
         deadline = time.time() + 10
-        while self.installed.parent.exists() and time.time() < deadline:
+        while made and self.host(made).exists() and time.time() < deadline:
             time.sleep(0.2)
 
     def assertAdded(self, files, registry):
@@ -867,14 +889,19 @@ class Installer(Case):
         for key in set(added) - set(registry):
             self.assertEqual({}, added[key], key)
 
-    def expected(self, send_to=True, start_menu=True, menu=True):
-        installed = self.installed.relative_to(self.drive).as_posix()
+    def expected(self, send_to=True, start_menu=True, menu=True, folder=None, made=None):
+        """The files and keys an install adds: in folder (by default the
+        default one) that setup made from made on (by default the per-user
+        programs folder; "" for a folder the user had)."""
+        folder = folder or self.folder
+        made = str(PureWindowsPath(self.folder).parent) if made is None else made
+        installed = self.host(folder).relative_to(self.drive).as_posix()
         files = [f"{installed}/kelvane.exe", f"{installed}/LICENSE.txt", f"{installed}/uninstall.exe"]
         if send_to:
             files.append(self.send_to.relative_to(self.drive).as_posix())
         if start_menu:
             files.append(self.start_menu.relative_to(self.drive).as_posix())
-        exe = self.exe.replace("\\", "\\\\")
+        exe = (folder + "\\kelvane.exe").replace("\\", "\\\\")
         command = '"\\"' + exe + '\\" \\"%{}\\""'
         classes = "HKEY_CURRENT_USER\\Software\\Classes\\"
         registry = {}
@@ -887,14 +914,15 @@ class Installer(Case):
                 registry[verb + "-admin"] = {"@": '"Open console here as &administrator"', "HasLUAShield": '""',
                                              "Icon": f'"{exe}"'}
                 registry[verb + "-admin\\command"] = {"@": admin_command.format(item)}
-        size = sum((self.installed / name).stat().st_size
+        size = sum((self.host(folder) / name).stat().st_size
                    for name in ("kelvane.exe", "LICENSE.txt", "uninstall.exe"))
-        folder = self.folder.replace("\\", "\\\\")
+        folder = folder.replace("\\", "\\\\")
         uninstaller = folder + "\\\\uninstall.exe"
         home = "https://github.com/tamrik/kelvane"
         registry[self.UNINSTALL_KEY] = {
             "DisplayName": '"kelvane"', "DisplayVersion": '"0.2"', "Publisher": '"Tamrik"',
             "DisplayIcon": f'"{exe}"', "InstallLocation": f'"{folder}"',
+            "CreatedFolder": '"{}"'.format(made.replace("\\", "\\\\")),
             "URLInfoAbout": f'"{home}"', "HelpLink": f'"{home}/issues"',
             "URLUpdateInfo": f'"{home}/releases"',
             "UninstallString": f'"\\"{uninstaller}\\" _?={folder}"',
@@ -974,11 +1002,12 @@ class Installer(Case):
     def test_upgrade_over_an_older_version(self):
         self.install("/NoStartMenu")
         # What 0.2 and before left: a program of their own, their version, no
-        # remembered choices, and the Send To entry under its old name.
+        # remembered choices nor made folder, and the Send To entry under its
+        # old name.
         (self.installed / "kelvane.exe").write_bytes(b"an older kelvane")
         key = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kelvane"
         wine_reg(self.prefix, "add", key, "/v", "DisplayVersion", "/d", "0.1", "/f")
-        for name in ("ExplorerMenu", "SendTo", "StartMenu"):
+        for name in ("ExplorerMenu", "SendTo", "StartMenu", "CreatedFolder"):
             wine_reg(self.prefix, "delete", key, "/v", name, "/f")
         self.send_to.rename(self.send_to.with_name("kelvane.lnk"))
         self.install()
@@ -1004,6 +1033,10 @@ class Installer(Case):
                           b"changed. Close it and run this again.", run.stdout)
             self.assertEqual(installed, self.state())
             self.assertEqual(2, self.run_uninstaller())
+            self.assertEqual(installed, self.state())
+            # Nor can it move away from under the running program.
+            returncode, lines = self.install_silently("/D=C:\\kt\\moved")
+            self.assertEqual((2, 1), (returncode, len(lines)))
             self.assertEqual(installed, self.state())
             seen = self.run_program("C:\\kt\\setup.exe", exit_code="2", press=["Cancel"])
             self.assertIn("kelvane is running: its folder dialog or its message is open, and a running "
@@ -1033,8 +1066,10 @@ class Installer(Case):
         (self.installed / "notes.txt").write_text("mine")
         mine = "HKCU\\Software\\Classes\\Directory\\shell\\mine"
         wine_reg(self.prefix, "add", mine, "/ve", "/d", "My verb", "/f")
+        self.install()
         self.assertEqual(0, self.run_uninstaller())
         self.wait_for_leftover()
+        self.assertEqual("mine", (self.installed / "notes.txt").read_text())
         folder = self.installed.relative_to(self.drive).as_posix()
         self.assertAdded([f"{folder}/notes.txt"],
                          {mine.replace("HKCU", "HKEY_CURRENT_USER"): {"@": '"My verb"'}})
@@ -1043,6 +1078,136 @@ class Installer(Case):
         self.installed.parent.rmdir()
         self.assertNotIn("HKEY_CURRENT_USER\\Software\\Classes", self.pristine[1])
         wine_reg(self.prefix, "delete", "HKCU\\Software\\Classes", "/f")
+        self.assertEqual(self.pristine, self.state())
+
+
+    def test_uninstall_from_a_copy_leaves_nothing(self):
+        # Run by hand (without _?=), the uninstaller works from a copy in the
+        # temporary folder, which goes too once it has ended, whatever '%'
+        # sequence that folder's name holds.
+        temp = self.drive / "kt" / "t%n%x"
+        temp.mkdir()
+        saved = f"Z:{self.prefix}/environment.reg".replace("/", "\\")
+        wine_reg(self.prefix, "export", "HKCU\\Environment", saved, "/y")
+        try:
+            for variable in ("TMP", "TEMP"):
+                wine_reg(self.prefix, "add", "HKCU\\Environment", "/v", variable, "/d", r"C:\kt\t%n%x", "/f")
+            self.install()
+            seen = probe("run", "--timeout", "60000", f'"{self.folder}\\uninstall.exe" /S', prefix=self.prefix,
+                         real=True)
+            self.assertEqual(["0"], seen["exit"])
+            deadline = time.time() + 30
+            while (list(temp.iterdir()) or self.installed.parent.exists()) and time.time() < deadline:
+                time.sleep(0.2)
+            self.assertEqual([], list(temp.iterdir()))
+        finally:
+            wine_reg(self.prefix, "import", saved)
+            (self.prefix / "environment.reg").unlink()
+        temp.rmdir()
+        self.assertEqual(self.pristine, self.state())
+
+    def test_locations_used_or_refused(self):
+        # A folder holding what is not kelvane's, or one Windows or the menu
+        # commands cannot use, is refused with a code of its own, one line and
+        # nothing written; any other is used as /D= names it, and its removal
+        # leaves what was there before, the user's files byte for byte.
+        kelvane_exe = (BUILD / "kelvane.exe").read_bytes()
+        theirs = {"LICENSE.txt": b"my licence", "uninstall.exe": b"MZ another program's",
+                  "kelvane.exe": b"MZ not kelvane", "notes.txt": b"mine"}
+        deepest = "C:\\data\\" + "d" * (245 - len("C:\\data\\"))
+        table = [
+            # /D=, what the folder holds before (None: no folder), exit code,
+            # the outermost folder setup makes
+            (r"C:\data\Docs", theirs, 3, None),
+            (r"C:\data\Licence", {"LICENSE.txt": b"my licence"}, 3, None),
+            (r"C:\data\Other", {"uninstall.exe": b"MZ another program's"}, 3, None),
+            (r"C:\data\My Docs", theirs, 3, None),
+            (r"C:\data\File", b"a file", 4, None),
+            ("C:\\", None, 4, None),
+            ("E:\\", None, 4, None),
+            ("kelvane", None, 4, None),
+            ("C:/data/slashes", None, 4, None),
+            (r"C:\data\bar|bar", None, 4, None),
+            (r"C:\data\q%1q", None, 5, None),
+            (r"C:\data\%USERPROFILE%", None, 5, None),
+            (deepest + "d", None, 6, None),
+            (deepest, None, 0, deepest),
+            (r"C:\data\Empty", {}, 0, ""),
+            (r"C:\data\New\kelvane" + "\\", None, 0, r"C:\data\New"),
+            (r"C:\data\By hand", {"kelvane.exe": kelvane_exe}, 0, ""),
+        ]
+        (self.drive / "data").mkdir()
+        for wanted, holds, code, made in table:
+            with self.subTest(folder=wanted[:30], code=code):
+                folder = wanted.rstrip("\\")
+                if isinstance(holds, bytes):
+                    self.host(folder).write_bytes(holds)
+                elif holds is not None:
+                    self.host(folder).mkdir()
+                    for name, content in holds.items():
+                        (self.host(folder) / name).write_bytes(content)
+                # The machine's keys, slow to read, are compared once, at the end.
+                before = self.state(machine=False)
+                returncode, lines = self.install_silently(f"/D={wanted}")
+                self.assertEqual(code, returncode, lines)
+                if code != 0:
+                    self.assertEqual(1, len(lines), lines)
+                    self.assertEqual(before, self.state(machine=False))
+                else:
+                    self.assertEqual([], lines)
+                    self.assertEqual(kelvane_exe, (self.host(folder) / "kelvane.exe").read_bytes())
+                    recorded = read_registry(self.prefix, self.UNINSTALL_KEY)[self.UNINSTALL_KEY]
+                    self.assertEqual((f'"{folder}"', f'"{made}"'),
+                                     (recorded["InstallLocation"].replace("\\\\", "\\"),
+                                      recorded["CreatedFolder"].replace("\\\\", "\\")))
+                    self.uninstall(folder, made)
+                    # What was kelvane's own went with the rest.
+                    files, registry = before
+                    self.assertEqual((files - {self.host(folder).relative_to(self.drive).as_posix() + "/" + name
+                                               for name in (holds or {}) if (holds or {})[name] == kelvane_exe},
+                                      registry), self.state(machine=False))
+                if isinstance(holds, dict):
+                    for name, content in holds.items():
+                        if content != kelvane_exe:
+                            self.assertEqual(content, (self.host(folder) / name).read_bytes())
+        # By hand, setup says the same in a box.
+        seen = self.run_program(r"C:\kt\setup.exe /D=C:\data\Docs", exit_code="3", press=["OK"])
+        self.assertIn(r"C:\data\Docs holds files that kelvane did not put there, so nothing was installed: "
+                      "setup installs only into a new or empty folder, or over kelvane itself. Choose another "
+                      "folder.", seen["static"])
+        shutil.rmtree(self.drive / "data")
+        self.assertEqual(self.pristine, self.state())
+
+    def test_installing_elsewhere_moves_the_install(self):
+        self.install()
+        moved = r"C:\data\Moved"
+        self.install(f"/D={moved}")
+        # The earlier copy went, with the folders its setup made.
+        self.assertFalse(self.installed.parent.exists())
+        self.assertAdded(*self.expected(folder=moved, made="C:\\data"))
+        for shortcut in (self.send_to, self.start_menu):
+            self.assertEqual(moved.lower() + "\\kelvane.exe", link_target(shortcut).lower())
+        self.uninstall(moved, "C:\\data")
+        self.assertEqual(self.pristine, self.state())
+
+    def test_pages_say_what_is_installed(self):
+        # By hand: the components fit their list, and the last page names
+        # only what was installed.
+        told = {"menu": "Right-click a folder, a folder's background or a drive in Explorer and choose "
+                        "\"Open console here\" (on Windows 11 under \"Show more options\").",
+                "send to": "Send a folder to \"Open console in folder\" (in Explorer's Send To menu).",
+                "start menu": "Start kelvane from the Start menu to pick a folder."}
+        table = [([], ["menu", "send to", "start menu"]),
+                 (["/NoMenu", "/NoStartMenu"], ["send to"]),
+                 (["/NoMenu", "/NoSendTo", "/NoStartMenu", "/SendTo"], [])]
+        for switches, installed in table:
+            with self.subTest(switches=switches):
+                seen = self.run_program(" ".join(["C:\\kt\\setup.exe", *switches]), press=["&Install", "&Finish"])
+                self.assertEqual({"no"}, set(seen["list-scrolls"]))
+                self.assertIn(f"kelvane is installed in {self.folder}.", seen["static"])
+                self.assertEqual([told[item] for item in installed],
+                                 list(dict.fromkeys(text for text in seen["static"] if text in told.values())))
+                self.uninstall()
         self.assertEqual(self.pristine, self.state())
 
 

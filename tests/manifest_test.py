@@ -66,6 +66,16 @@ class Winget(unittest.TestCase):
         self.assertEqual(f"{HOMEPAGE}/releases/download/v{VERSION}/{SETUP}", entry["InstallerUrl"])
         self.assertEqual("kelvane", installer["ProductCode"])
 
+    def test_setups_own_exit_codes_are_mapped(self):
+        # kelvane running; a folder that holds what is not kelvane's; a
+        # location refused (no full path, a '%', too deep).
+        codes = {entry["InstallerReturnCode"]: entry["ReturnResponse"]
+                 for entry in self.manifests["installer"]["ExpectedReturnCodes"]}
+        self.assertEqual({2: "packageInUse", 3: "custom", 4: "invalidParameter", 5: "invalidParameter",
+                          6: "invalidParameter"}, codes)
+        for entry in self.manifests["installer"]["ExpectedReturnCodes"][1:]:
+            self.assertEqual(f"{HOMEPAGE}#install", entry["ReturnResponseUrl"])
+
     def test_no_field_repeats_a_default(self):
         # nullsoft's switches, every install mode, upgrading by installing, and
         # an Apps & features entry that says what the manifest says.

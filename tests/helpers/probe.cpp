@@ -134,12 +134,24 @@ BOOL CALLBACK ReportControl(HWND control, LPARAM param)
     wchar_t text[1024];
     GetClassNameW(control, className, 64);
     GetWindowTextW(control, text, 1024);
-    if (!IsWindowVisible(control) || text[0] == L'\0') return TRUE;
+    if (!IsWindowVisible(control)) return TRUE;
+    if (wcscmp(className, L"SysTreeView32") == 0) {
+        // A list whose entries are cut off shows a horizontal scroll bar.
+        Report(L"list-scrolls", (GetWindowLongW(control, GWL_STYLE) & WS_HSCROLL) != 0 ? L"yes" : L"no");
+    }
+    if (text[0] == L'\0') return TRUE;
     if (wcscmp(className, L"Button") == 0) {
         Report(L"button", text);
         if (search->found == nullptr && wcscmp(text, search->text) == 0) search->found = control;
     } else if (wcscmp(className, L"Static") == 0) {
-        Report(L"static", text);
+        // One report a line of text.
+        for (wchar_t *line = text; *line != L'\0';) {
+            wchar_t *end = line + wcscspn(line, L"\r\n");
+            bool last = *end == L'\0';
+            *end = L'\0';
+            if (*line != L'\0') Report(L"static", line);
+            line = last ? end : end + 1;
+        }
     }
     return TRUE;
 }
@@ -199,9 +211,9 @@ BOOL CALLBACK ReportDialog(HWND window, LPARAM param)
     GetWindowTextW(window, text, 1024);
     Report(L"dialog", text);
     ReportControls(dialogs->processId);
+    // A button to press is pressed once a dialog shows it; OK after them.
     const wchar_t *press = dialogs->press[dialogs->pressed];
     if (press == nullptr) press = L"OK";
-    else ++dialogs->pressed;
     HWND tree = FindWindowExW(window, nullptr, L"SysTreeView32", nullptr);
     if (tree != nullptr && dialogs->select >= 0) {
         LRESULT item = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
@@ -221,6 +233,7 @@ BOOL CALLBACK ReportDialog(HWND window, LPARAM param)
     ButtonSearch search = {dialogs->pressNothing ? L"" : press, nullptr};
     EnumChildWindows(window, ReportControl, reinterpret_cast<LPARAM>(&search));
     if (search.found != nullptr) {
+        if (dialogs->press[dialogs->pressed] != nullptr) ++dialogs->pressed;
         Report(L"pressed", press);
         PostMessageW(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(search.found), BN_CLICKED),
                      reinterpret_cast<LPARAM>(search.found));
