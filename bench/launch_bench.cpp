@@ -153,7 +153,7 @@ int wmain(int count, wchar_t **args)
     // The others start the interpreter kelvane starts, found the same way. The
     // limit splits its line bare, so the command line comes last, as it is.
     wchar_t interpreter[MAX_PATH];
-    if (!GetInterpreterPath(interpreter)) Fail(L"no interpreter");
+    if (!GetInterpreterPath(kWindows, interpreter)) Fail(L"no interpreter");
     static wchar_t floorLine[8192];
     floorLine[0] = L'\0';
     AppendQuoted(floorLine, args[4]);

@@ -20,7 +20,9 @@ string(REPLACE "${KELVANE_VERSION}" "$version" KELVANE_DOWNLOAD_PATTERN "${CPACK
 if(CPACK_GENERATOR STREQUAL "ZIP")
   file(REMOVE_RECURSE "${release}")
   file(MAKE_DIRECTORY "${release}")
-  execute_process(COMMAND "${CPACK_KELVANE_STRIP_NONDETERMINISM}" --type zip
+  # A packaging tool: only packaging needs it.
+  find_program(KELVANE_STRIP_NONDETERMINISM strip-nondeterminism REQUIRED)
+  execute_process(COMMAND "${KELVANE_STRIP_NONDETERMINISM}" --type zip
                           --timestamp "${CPACK_KELVANE_TIMESTAMP}" ${CPACK_PACKAGE_FILES}
                   COMMAND_ERROR_IS_FATAL ANY)
 endif()

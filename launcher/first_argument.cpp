@@ -1,8 +1,16 @@
 // The first arguments of kelvane's command line, as the platform splits it.
 #include "kelvane.h"
+#include "libraries.h"
 
-#include <shellapi.h>
-#include <stdlib.h>
+#include <wchar.h>
+
+// The C runtime's wide splitter, the one its start-up calls before wmain. The
+// program has a start of its own and calls it here; no wildcard is expanded.
+struct RuntimeStartupInfo {
+    int newMode;
+};
+extern "C" int __cdecl __wgetmainargs(int *count, wchar_t ***arguments, wchar_t ***environment, int expand,
+                                      RuntimeStartupInfo *startupInfo);
 
 bool SplitsLikePlatform(const wchar_t *commandLine)
 {
@@ -27,21 +35,31 @@ bool SplitsLikePlatform(const wchar_t *commandLine)
 
 bool GetFirstArguments(wchar_t **first, wchar_t **second)
 {
-    // The C runtime's wide start-up has split the command line; it is taken
-    // where it splits as the platform does, so that only a line the two read
-    // differently loads the platform's splitter. Either list stays allocated
-    // until the process ends.
+    // The runtime's split is taken where it splits as the platform does, so
+    // that only a line the two read differently loads the platform's splitter.
+    // Either list stays allocated until the process ends.
     const wchar_t *commandLine = GetCommandLineW();
-    int count = __argc;
-    wchar_t **arguments = __wargv;
-    if (!SplitsLikePlatform(commandLine)) {
-        decltype(&::CommandLineToArgvW) splitCommandLine;
-        HMODULE shell32 = LoadSystemLibrary(kShellLibrary);
-        if (shell32 == nullptr || !LoadRoutine(shell32, "CommandLineToArgvW", splitCommandLine)) return false;
-        arguments = splitCommandLine(commandLine, &count);
+    int count = 0;
+    wchar_t **arguments = nullptr;
+    wchar_t **environment = nullptr;
+    RuntimeStartupInfo startupInfo = {};
+    if (SplitsLikePlatform(commandLine)) {
+        if (__wgetmainargs(&count, &arguments, &environment, 0, &startupInfo) < 0) return false;
+    } else {
+        ShellLibrary shell;
+        if (!LoadShellLibrary(shell)) return false;
+        arguments = shell.SplitCommandLine(commandLine, &count);
     }
     if (arguments == nullptr) return false;
     *first = count >= 2 ? arguments[1] : nullptr;
     *second = count >= 3 ? arguments[2] : nullptr;
     return true;
+}
+
+void RestoreLastSeparator(wchar_t *argument)
+{
+    size_t length = wcslen(argument);
+    if (length > 0 && argument[length - 1] == L'"') {
+        argument[length - 1] = L'\\';
+    }
 }

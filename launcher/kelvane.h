@@ -1,8 +1,11 @@
-// kelvane: opens cmd.exe in a target folder. The routines of the launcher.
+// kelvane: opens cmd.exe in a target folder. The routines of the launcher, in
+// three layers: the folder decision (folder_decision.cpp), the console plan
+// (console_plan.cpp) and the launch (console_launch.cpp). The decision and the
+// plan ask the platform only through a Platform table, which the program fills
+// with Windows' routines (windows_platform.cpp) and a test with its own.
 #pragma once
 
 #include <windows.h>
-#include <ole2.h>
 
 // A target path: 999 units of text and the terminator.
 constexpr int kTargetPathUnits = 1000;
@@ -11,24 +14,59 @@ constexpr int kTargetPathUnits = 1000;
 // a result cut to the buffer tells itself from a whole one.
 constexpr int kLinkTargetUnits = kTargetPathUnits + 1;
 
+// A target path in the form the file system takes at any length: with \\?\ or
+// \\?\UNC before it.
+constexpr int kExtendedPathUnits = kTargetPathUnits + 8;
+
 // The console command line; the longest target path leaves it far below this.
 constexpr int kCommandLineUnits = 2000;
 
 // The native system folder's name, and the alias by which a 32-bit process
-// reaches it under WOW64; and the library of the shell's windows.
+// reaches it under WOW64.
 inline constexpr wchar_t kSystemFolder[] = L"System32";
 inline constexpr wchar_t kSystemFolderAlias[] = L"Sysnative";
-inline constexpr wchar_t kShellLibrary[] = L"shell32.dll";
 
 // The variable through which a network folder that cannot be written on the
 // command line reaches the interpreter, which expands it once and removes it.
 constexpr wchar_t kFolderVariable[] = L"KELVANE_FOLDER";
 
-// How the folder reaches the interpreter besides its command line.
-enum FolderHandover {
-    kFolderInCommand,    // the command line names the folder itself
-    kFolderAsDirectory,  // the folder is the interpreter's starting directory
-    kFolderInVariable,   // the command line reads the folder from kFolderVariable
+// What the decision and the plan ask of the platform. The file-system routines
+// answer as the native interpreter sees the file system (under WOW64, with
+// redirection off).
+struct Platform {
+    // GetFullPathNameW's work: a path made whole from the current folders.
+    DWORD(WINAPI *GetFullPath)(LPCWSTR path, DWORD units, LPWSTR fullPath, LPWSTR *filePart);
+    // GetLongPathNameW and GetShortPathNameW.
+    DWORD (*GetLongPath)(const wchar_t *path, wchar_t *longPath, DWORD units);
+    DWORD (*GetShortPath)(const wchar_t *path, wchar_t *shortPath, DWORD units);
+    // GetFileAttributesW.
+    DWORD (*GetAttributes)(const wchar_t *path);
+    // Opens path, a folder for traversal or anything else for its attributes
+    // alone, and gives its file type; false if it cannot be opened.
+    bool (*GetOpenedType)(const wchar_t *path, bool folder, DWORD *type);
+    // Under WOW64 fills windows (MAX_PATH) with the Windows folder and gives
+    // true; false on 32-bit Windows.
+    bool (*GetNativeWindowsFolder)(wchar_t *windows);
+    // GetSystemDirectoryW: this process's system folder.
+    UINT(WINAPI *GetSystemFolder)(LPWSTR folder, UINT units);
+    // Reads the target of the shortcut file linkPath into target (units), as
+    // the platform's link reader gives it; false if it gives none.
+    bool (*ReadShortcut)(const wchar_t *linkPath, wchar_t *target, int units);
+};
+
+// Windows' own routines, and its link reader.
+extern const Platform kWindows;
+
+// --- The folder decision (folder_decision.cpp) ---
+
+// The folder the interpreter will stand in: its full long path, as the native
+// interpreter sees the file system, spelled as a drive path or a network path
+// that names a share at least, with no trailing separator but a drive root's;
+// and whether this process sees that path as another folder (the native system
+// folder under WOW64).
+struct DecidedFolder {
+    wchar_t path[kTargetPathUnits];
+    bool redirected;
 };
 
 // What a full path names, as the native interpreter sees the file system.
@@ -37,33 +75,6 @@ enum PathKind {
     kFolderPath,  // a folder the interpreter can enter
     kDiskFile,    // a file on a disk: the only kind read as a shortcut
 };
-
-// Turns WOW64 file-system redirection off on this thread for as long as it
-// lives, so that tests see the folders the native interpreter will see. Nothing
-// that may load a library runs meanwhile: the loader would look in the native
-// system folder. On 32-bit Windows it changes nothing.
-class NativeFileSystemView {
-public:
-    NativeFileSystemView() : off_(Wow64DisableWow64FsRedirection(&previous_) != FALSE) {}
-    NativeFileSystemView(const NativeFileSystemView &) = delete;
-    NativeFileSystemView &operator=(const NativeFileSystemView &) = delete;
-    ~NativeFileSystemView()
-    {
-        if (off_) Wow64RevertWow64FsRedirection(previous_);
-    }
-
-private:
-    void *previous_ = nullptr;
-    bool off_;
-};
-
-// Under WOW64 (this 32-bit program on 64-bit Windows), fills windows (MAX_PATH)
-// with the Windows folder and returns true; on 32-bit Windows returns false.
-bool GetNativeWindowsFolder(wchar_t *windows);
-
-// The interpreter to start: the system folder's cmd.exe, the native one under
-// WOW64 (reached through Sysnative). Fills interpreter (MAX_PATH).
-bool GetInterpreterPath(wchar_t *interpreter);
 
 // Whether path starts with a drive letter and its colon.
 bool StartsWithDrive(const wchar_t *path);
@@ -76,32 +87,58 @@ bool IsNetworkPath(const wchar_t *fullPath);
 // and a separator, or two separators.
 bool IsFullPath(const wchar_t *path);
 
+// Whether path starts with \\?\ or \\.\, which name the platform's objects
+// directly.
+bool HasDevicePrefix(const wchar_t *path);
+
+// Removes the prefix of a device path (kTargetPathUnits or more). The
+// interpreter stands only in what a plain path names, so behind the prefix must
+// be a drive or network path spelled as the platform spells it anyway:
+// \\?\C:\a. (trailing dot) or \\?\C:\a\NUL name objects that C:\a. and C:\a\NUL
+// do not, and \\.\COM1 is no folder at all. False, changing nothing, if not.
+bool RemoveDevicePrefix(const Platform &platform, wchar_t *fullPath);
+
 // If path (kTargetPathUnits) is windows\from or below it, names it windows\to.
 bool ReplaceSystemFolder(wchar_t *path, const wchar_t *windows, const wchar_t *from, const wchar_t *to);
 
-// Fills fullPath (kTargetPathUnits) with the folder or file that path names for
-// the interpreter: its full path, with no trailing separator but a drive root's,
-// spelled as a drive path or a network path that names a share at least.
-// nativeWindows is the Windows folder under WOW64, else null: there Sysnative
-// becomes System32, and redirected says whether fullPath is in the native system
-// folder, which this process sees as another. False if path names nothing the
-// interpreter could stand in.
-bool GetInterpreterView(const wchar_t *path, const wchar_t *nativeWindows, wchar_t *fullPath,
-                        bool *redirected);
+// Fills fileSystemPath (kExtendedPathUnits) with fullPath in the form the file
+// system takes: a full path of MAX_PATH units or more only with \\?\ before it.
+void GetFileSystemPath(const wchar_t *fullPath, wchar_t *fileSystemPath);
 
-// What path names for the interpreter, with fullPath and redirected filled as
-// GetInterpreterView fills them, fullPath then made its long path (no short
-// names). Reads the file system, never a file's content.
-PathKind ExaminePath(const wchar_t *path, wchar_t *fullPath, bool *redirected);
+// Fills folder.path with what path names for the interpreter, as a DecidedFolder is
+// spelled, but not yet made long; nativeWindows is the Windows folder under
+// WOW64, else null: there Sysnative becomes System32, and folder.redirected
+// says whether the path is in the native system folder. False if path names
+// nothing the interpreter could stand in.
+bool GetInterpreterView(const Platform &platform, const wchar_t *path, const wchar_t *nativeWindows,
+                        DecidedFolder &folder);
+
+// What path names for the interpreter; folder filled as for a DecidedFolder, its path
+// made long. Reads the file system, never a file's content.
+PathKind ExaminePath(const Platform &platform, const wchar_t *path, DecidedFolder &folder);
+
+// The one door to a folder: the folder that candidate names, or, where
+// followShortcut and it names a shortcut file, the folder the shortcut's target
+// names. False if it leads to no folder the interpreter can enter.
+bool DecideFolder(const Platform &platform, const wchar_t *candidate, bool followShortcut, DecidedFolder &folder);
+
+// --- The console plan (console_plan.cpp) ---
+
+// How the folder reaches the interpreter besides its command line.
+enum FolderHandover {
+    kFolderInCommand,    // the command line names the folder itself
+    kFolderAsDirectory,  // the folder is the interpreter's starting directory
+    kFolderInVariable,   // the command line reads the folder from kFolderVariable
+};
 
 // Whether the interpreter can stand in folder, a full path: it keeps its
 // current folder in MAX_PATH units, with a trailing backslash and the terminator.
 bool CanOpenConsoleIn(const wchar_t *folder);
 
-// The spelling of folder, a long path from ExaminePath, that the interpreter is
-// handed: folder itself where the interpreter can hold it, else shortFolder,
-// its short path (null if it has none), where that can be the interpreter's
-// starting directory. Null if the interpreter can hold no spelling of it.
+// The spelling of folder, a DecidedFolder's path, that the interpreter is handed:
+// folder itself where the interpreter can hold it, else shortFolder, its short
+// path (null if it has none), where that can be the interpreter's starting
+// directory. Null if the interpreter can hold no spelling of it.
 const wchar_t *ChooseConsoleFolder(const wchar_t *folder, const wchar_t *shortFolder, bool redirected);
 
 // Fills commandLine (kCommandLineUnits) with the interpreter's command line for
@@ -109,18 +146,38 @@ const wchar_t *ChooseConsoleFolder(const wchar_t *folder, const wchar_t *shortFo
 // path. The result says how folder itself is handed over besides.
 FolderHandover BuildConsoleCommand(const wchar_t *folder, bool shortened, wchar_t *commandLine);
 
-// Decides on the folder that candidate names and starts cmd.exe standing in it.
-// False, having started nothing, if it is no folder the interpreter can enter
-// or the interpreter could not be started.
-bool OpenConsoleIn(const wchar_t *candidate);
+// The interpreter to start: the system folder's cmd.exe, the native one under
+// WOW64 (reached through Sysnative). Fills interpreter (MAX_PATH).
+bool GetInterpreterPath(const Platform &platform, wchar_t *interpreter);
 
-// The rest of OpenConsoleIn, for a road that has examined its path already:
-// folder and redirected as ExaminePath filled them for a folder.
-bool StartConsoleIn(const wchar_t *folder, bool redirected);
+// What is started for a folder: the interpreter, its command line, its starting
+// directory ("": the launcher's own) and the value of kFolderVariable ("": none).
+struct ConsolePlan {
+    wchar_t interpreter[MAX_PATH];
+    wchar_t commandLine[kCommandLineUnits];
+    wchar_t directory[kExtendedPathUnits];
+    wchar_t variable[kTargetPathUnits];
+};
 
-// Whether the C runtime's start-up splits commandLine into the same arguments
-// as the platform's CommandLineToArgvW does. It does, but for a doubled quote
-// after the program's name and a program name quoted otherwise than as a whole.
+// Plans the console for folder; false if the interpreter can hold no spelling
+// of it or cannot be found.
+bool PlanConsole(const Platform &platform, const DecidedFolder &folder, ConsolePlan &plan);
+
+// --- The launch (console_launch.cpp) ---
+
+// Starts what plan says; the interpreter lives on by itself. False if it
+// cannot be started.
+bool StartConsole(ConsolePlan &plan);
+
+// Decides on the folder candidate names (as DecideFolder does), plans its
+// console and starts it. False, having started nothing, on any failure.
+bool OpenConsoleIn(const wchar_t *candidate, bool followShortcut);
+
+// --- The command line (first_argument.cpp) ---
+
+// Whether the C runtime splits commandLine into the same arguments as the
+// platform's CommandLineToArgvW does. It does, but for a doubled quote after
+// the program's name and a program name quoted otherwise than as a whole.
 bool SplitsLikePlatform(const wchar_t *commandLine);
 
 // Points first and second at the first two arguments of this process's command
@@ -128,51 +185,39 @@ bool SplitsLikePlatform(const wchar_t *commandLine);
 // command line cannot be split.
 bool GetFirstArguments(wchar_t **first, wchar_t **second);
 
-// Only the system folder's copy of a library: never one planted beside the
-// program.
-inline HMODULE LoadSystemLibrary(const wchar_t *name)
-{
-    return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
+// A shell that quotes a path ending in a backslash, "C:\", hands over C:"
+// because the splitting rules read \" as a quote. No Windows path holds a
+// quote, so a last quote is taken for that backslash.
+void RestoreLastSeparator(wchar_t *argument);
 
-// GetProcAddress gives a routine of no particular type; the type is the caller's.
-template <typename Routine>
-bool LoadRoutine(HMODULE module, const char *name, Routine &routine)
-{
-    routine = reinterpret_cast<Routine>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-    return routine != nullptr;
-}
+// --- The link reader (shortcut_resolution.cpp) ---
 
-// The object library's routines. ole32 serves only the shortcut and dialog
-// roads, so it is not among the program's imports: the road that needs it
-// loads it and hands it on, and a launch from a folder argument never loads it,
-// nor what it brings with it. (The toolchain's delay-load libraries are broken
-// for x86.)
-struct ObjectLibrary {
-    decltype(&::OleInitialize) Initialize;
-    decltype(&::OleUninitialize) Uninitialize;
-    decltype(&::CoCreateInstance) CreateInstance;
-    decltype(&::CoTaskMemFree) TaskMemFree;
-};
+// Windows' link reader for kWindows.ReadShortcut: loads the shortcut file
+// linkPath with the shell-link object, resolves it without any window, and
+// writes its target's path (its short form, where it has one) into target.
+bool ResolveShortcut(const wchar_t *linkPath, wchar_t *target, int units);
 
-// Fills library from the system folder's ole32.dll; false if it cannot.
-bool LoadObjectLibrary(ObjectLibrary &library);
+// --- The administrator's road (elevation.cpp) ---
 
-// Writes the full path of the shortcut's target into targetPath
-// (kLinkTargetUnits); false if it has none, or more than a target path holds.
-// The caller has initialised the object library on this thread.
-bool ResolveShortcut(const ObjectLibrary &library, const wchar_t *linkPath, wchar_t *targetPath);
-
-// Fills translated (kTargetPathUnits) with folder, a full path from ExaminePath,
-// as a session without the user's drive letters finds it: a drive connected
-// to a network share (connection, as WNetGetConnectionW gives it) becomes the
-// share's path, a substituted one (device, as QueryDosDeviceW gives it:
-// \??\C:\...) the folder it stands for; anything else stays. Either may be null.
+// Fills translated (kTargetPathUnits) with folder, a DecidedFolder's path, as a session
+// without the user's drive letters finds it: a drive connected to a network
+// share (connection, as WNetGetConnectionW gives it) becomes the share's path,
+// a substituted one (device, as QueryDosDeviceW gives it: \??\C:\...) the
+// folder it stands for; anything else stays. Either may be null.
 bool TranslateForElevation(const wchar_t *folder, const wchar_t *connection, const wchar_t *device,
                            wchar_t *translated);
 
-// TranslateForElevation with what this session says of folder's drive letter.
-bool GetElevationFolder(const wchar_t *folder, wchar_t *translated);
+// Fills parameters (kTargetPathUnits + 4) with folder as the one argument of
+// the elevated kelvane: quoted, with a drive root's separator doubled so that
+// the closing quote stays a quote.
+void BuildElevationParameters(const wchar_t *folder, wchar_t *parameters);
+
+// Decides on the folder argument names and starts kelvane as administrator
+// with it, spelled for the elevated session. Sets declined if the user said
+// no to the elevation.
+bool OpenElevatedConsoleFor(const wchar_t *argument, bool *declined);
+
+// --- The roads (target_selection.cpp) ---
 
 // Asks for a folder with the browse dialog and opens the console there.
 void PickTargetFolder();

@@ -1,45 +1,39 @@
-// Shortcut resolution: a shell-link file to the full path of its target.
+// Shortcut resolution: Windows' link reader, a shell-link file to its target's
+// path.
 #include "kelvane.h"
+#include "libraries.h"
+#include "owner.h"
 
 #include <objbase.h>
 #include <shlobj.h>
-#include <wchar.h>
 
 namespace {
 
-// Owns one interface pointer and releases it when the owner goes out of scope.
-template <typename T>
-class ComOwner {
-public:
-    ComOwner() = default;
-    ComOwner(const ComOwner &) = delete;
-    ComOwner &operator=(const ComOwner &) = delete;
-    ~ComOwner()
-    {
-        if (pointer_ != nullptr) {
-            pointer_->Release();
-        }
+// Set only while a shortcut is read: the platform's link reader can fault on a
+// damaged file, and such a file is no shortcut, so the user gets the one
+// message instead of a crash report. Should the message itself fault, the
+// filter runs again and ends the process at once, still with exit code 0.
+LONG WINAPI FailOnFault(EXCEPTION_POINTERS *)
+{
+    static LONG entered = 0;
+    if (InterlockedExchange(&entered, 1) != 0) {
+        ExitProcess(0);
     }
-
-    T *operator->() const { return pointer_; }
-    T **Put() { return &pointer_; }
-
-private:
-    T *pointer_ = nullptr;
-};
+    FailNotAFolder();
+}
 
 // Loads and resolves the link and reads its target's path, in its short form
-// where it has one, into target (capacity units). Both interfaces are released,
-// the persist file first, before this returns.
-bool ReadTargetPath(const ObjectLibrary &library, const wchar_t *linkPath, wchar_t *target, int capacity)
+// where it has one, into target (units). Both interfaces are released, the
+// persist file first, before this returns.
+bool ReadTargetPath(const ObjectLibrary &library, const wchar_t *linkPath, wchar_t *target, int units)
 {
     // Declared first, so it is released last: after the persist file it serves.
-    ComOwner<IShellLinkW> shellLink;
+    InterfaceOwner<IShellLinkW> shellLink(nullptr, ReleaseInterface);
     HRESULT hr = library.CreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_PPV_ARGS(shellLink.Put()));
+                                        IID_PPV_ARGS(shellLink.Put()));
     if (hr != S_OK) return false;
 
-    ComOwner<IPersistFile> persistFile;
+    InterfaceOwner<IPersistFile> persistFile(nullptr, ReleaseInterface);
     hr = shellLink->QueryInterface(IID_PPV_ARGS(persistFile.Put()));
     if (hr != S_OK) return false;
 
@@ -53,22 +47,25 @@ bool ReadTargetPath(const ObjectLibrary &library, const wchar_t *linkPath, wchar
 
     // S_FALSE here means a target without a file-system path.
     WIN32_FIND_DATAW findData;
-    hr = shellLink->GetPath(target, capacity, &findData, SLGP_SHORTPATH);
+    hr = shellLink->GetPath(target, units, &findData, SLGP_SHORTPATH);
     return hr == S_OK;
 }
 
 } // namespace
 
-bool ResolveShortcut(const ObjectLibrary &library, const wchar_t *linkPath, wchar_t *targetPath)
+bool ResolveShortcut(const wchar_t *linkPath, wchar_t *target, int units)
 {
-    // The reader may cut a long target to the buffer and still succeed, and a
-    // cut path can name the target's parent; a whole target leaves the buffer's
-    // last unit free.
-    targetPath[0] = L'\0';
-    if (!ReadTargetPath(library, linkPath, targetPath, kLinkTargetUnits)) return false;
-    if (wcslen(targetPath) >= kTargetPathUnits) return false;
-
-    // A relative target would be completed from this process's current folder,
-    // which the link never named.
-    return IsFullPath(targetPath);
+    ObjectLibrary library;
+    if (!LoadObjectLibrary(library)) {
+        return false;
+    }
+    // The message's library is loaded before the fault filter is set, so that
+    // the filter loads none.
+    WindowLibrary window;
+    LoadWindowLibrary(window);
+    LPTOP_LEVEL_EXCEPTION_FILTER previous = SetUnhandledExceptionFilter(FailOnFault);
+    Owner faultFilter(true, [previous](bool) { SetUnhandledExceptionFilter(previous); });
+    // Owners of what the apartment hands out end before it.
+    Owner apartment(SUCCEEDED(library.Initialize(nullptr)), [&library](bool) { library.Uninitialize(); });
+    return ReadTargetPath(library, linkPath, target, units);
 }
