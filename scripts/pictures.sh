@@ -12,7 +12,8 @@ source scripts/screen.sh
 start_screen
 
 exe="\"$(winepath -w "$build/kelvane.exe" 2>/dev/null)\""
-setup="\"$(winepath -w "$build/package/kelvane-0.2-setup.exe" 2>/dev/null)\""
+version=$(sed -n 's/^KELVANE_VERSION:STRING=//p' "$build/CMakeCache.txt")
+setup="\"$(winepath -w "$build/package/kelvane-$version-setup.exe" 2>/dev/null)\""
 
 # picture NAME PROBE-ARGUMENTS...: shows one thing, alone, and keeps it.
 picture() {

@@ -21,6 +21,9 @@ from pathlib import Path, PureWindowsPath
 import wine_session
 
 BUILD = Path(os.environ["KELVANE_BUILD"])
+VERSION = os.environ["KELVANE_VERSION"]
+SETUP = f"kelvane-{VERSION}-setup.exe"
+ZIP = f"kelvane-{VERSION}-win32"
 PROJECT = Path(__file__).resolve().parent.parent
 SESSION = wine_session.session_dir(BUILD)
 PACKAGES = BUILD / "test-package"  # the package workflow's output, made by the package fixture
@@ -699,25 +702,25 @@ class ReleasePackage(Case):
     def test_unpacked_package_runs(self):
         sums = {name: digest for digest, name in
                 (line.split("  ") for line in (PACKAGES / "SHA256SUMS").read_text().splitlines())}
-        self.assertEqual(["kelvane-0.2-setup.exe", "kelvane-0.2-win32.zip"], sorted(sums))
+        self.assertEqual([SETUP, f"{ZIP}.zip"], sorted(sums))
         for name, digest in sums.items():
             with self.subTest(name=name):
                 self.assertEqual(hashlib.sha256((PACKAGES / name).read_bytes()).hexdigest(), digest)
 
-        with zipfile.ZipFile(PACKAGES / "kelvane-0.2-win32.zip") as archive:
+        with zipfile.ZipFile(PACKAGES / f"{ZIP}.zip") as archive:
             archive.extractall(ROOT / "unpacked")
             names = sorted(n for n in archive.namelist() if not n.endswith("/"))
         integration = sorted(p.name for p in (PROJECT / "integration").iterdir())
         pictures = sorted(p.name for p in (PROJECT / "docs").glob("*.png"))
-        self.assertEqual(sorted(f"kelvane-0.2-win32/{name}" for name in
+        self.assertEqual(sorted(f"{ZIP}/{name}" for name in
                                 ["kelvane.exe", "README.md", "LICENSE", "resources/icon-preview.png",
                                  *(f"docs/{n}" for n in pictures),
                                  *(f"integration/{n}" for n in integration)]), names)
-        unpacked = ROOT / "unpacked" / "kelvane-0.2-win32"
+        unpacked = ROOT / "unpacked" / ZIP
         self.assertEqual((BUILD / "kelvane.exe").read_bytes(), (unpacked / "kelvane.exe").read_bytes())
 
         seen, started = kelvane(f'"{folder("from the package")}"',
-                                exe="C:\\kt\\unpacked\\kelvane-0.2-win32\\kelvane.exe")
+                                exe=f"C:\\kt\\unpacked\\{ZIP}\\kelvane.exe")
         self.assertEqual(["0"], seen["exit"])
         self.assertStarted(started, 'cmd.exe /K C: && cd "\\kt\\from the package"')
 
@@ -774,7 +777,7 @@ class Installer(Case):
                        **wine_session.quiet())
         cls.drive = cls.prefix / "drive_c"
         (cls.drive / "kt").mkdir()
-        shutil.copyfile(PACKAGES / "kelvane-0.2-setup.exe", cls.drive / "kt" / "setup.exe")
+        shutil.copyfile(PACKAGES / SETUP, cls.drive / "kt" / "setup.exe")
         profile = next((cls.drive / "users").glob("*/AppData"))
         cls.user = "C:\\" + str(profile.parent.relative_to(cls.drive)).replace("/", "\\")
         cls.installed = profile / "Local" / "Programs" / "kelvane"
@@ -920,7 +923,7 @@ class Installer(Case):
         uninstaller = folder + "\\\\uninstall.exe"
         home = "https://github.com/tamrik/kelvane"
         registry[self.UNINSTALL_KEY] = {
-            "DisplayName": '"kelvane"', "DisplayVersion": '"0.2"', "Publisher": '"Tamrik"',
+            "DisplayName": '"kelvane"', "DisplayVersion": f'"{VERSION}"', "Publisher": '"Tamrik"',
             "DisplayIcon": f'"{exe}"', "InstallLocation": f'"{folder}"',
             "CreatedFolder": '"{}"'.format(made.replace("\\", "\\\\")),
             "URLInfoAbout": f'"{home}"', "HelpLink": f'"{home}/issues"',
@@ -974,7 +977,7 @@ class Installer(Case):
         self.install()
         self.assertEqual(installed, self.state())
         seen = self.run_program("C:\\kt\\setup.exe", exit_code="1", press=["Cancel"])
-        self.assertIn("kelvane 0.2 is already installed here; this installs kelvane 0.2 over it. "
+        self.assertIn(f"kelvane {VERSION} is already installed here; this installs kelvane {VERSION} over it. "
                       "What you chose last time is ticked.", seen["static"])
         (required,) = [text for text in seen["static"] if text.startswith("Space required: ")]
         size = sum(path.stat().st_size for path in self.installed.iterdir()) / 1024

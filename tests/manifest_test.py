@@ -15,7 +15,7 @@ import yaml
 SOURCE = Path(__file__).resolve().parent.parent
 SCHEMAS = SOURCE / "packaging" / "schemas"
 PACKAGES = Path(os.environ["KELVANE_PACKAGES"])
-VERSION = "0.2"
+VERSION = os.environ["KELVANE_VERSION"]
 HOMEPAGE = "https://github.com/tamrik/kelvane"
 SETUP = f"kelvane-{VERSION}-setup.exe"
 ZIP = f"kelvane-{VERSION}-win32.zip"
