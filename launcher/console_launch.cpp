@@ -9,10 +9,11 @@ bool StartConsole(ConsolePlan &plan)
     }
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    startup.lpTitle = plan.title[0] != L'\0' ? plan.title : nullptr;
     PROCESS_INFORMATION process = {};
     // The interpreter lives on by itself; nothing waits for it.
-    if (!CreateProcessW(plan.interpreter, plan.commandLine, nullptr, nullptr, FALSE, 0, nullptr,
-                        plan.directory[0] != L'\0' ? plan.directory : nullptr, &startup, &process)) {
+    if (!CreateProcessW(plan.interpreter, plan.commandLine, nullptr, nullptr, FALSE, 0, nullptr, plan.directory,
+                        &startup, &process)) {
         return false;
     }
     CloseHandle(process.hThread);

@@ -17,8 +17,9 @@ constexpr wchar_t kDriveCommand[] = L"cmd.exe /K %.2ls && cd \"%ls\"";
 // interpreter's starting directory instead, which it takes as it stands.
 constexpr wchar_t kDirectoryCommand[] = L"cmd.exe /K";
 
-// The interpreter refuses a network folder as its starting directory; pushd maps a
-// drive letter for it. The interpreter expands the variable once, so a '%' in
+// The interpreter refuses a network folder as its starting directory; for a
+// share no drive letter is connected to, pushd maps one. (It stays until popd
+// or sign-out.) The interpreter expands the variable once, so a '%' in
 // the folder's name stays as it is. pushd takes a network path only with the
 // command extensions, which a user may have turned off; and where delayed
 // expansion is on, a '!' in the expanded name would be expanded again, so a
@@ -105,18 +106,61 @@ bool GetInterpreterPath(const Platform &platform, wchar_t *interpreter)
     return true;
 }
 
+bool GetDriveSpelling(const Platform &platform, const wchar_t *folder, wchar_t *spelling)
+{
+    size_t deepest = 0;
+    for (wchar_t drive = L'A'; drive <= L'Z'; ++drive) {
+        wchar_t share[kTargetPathUnits];
+        if (!platform.GetDriveConnection(drive, share, kTargetPathUnits)) continue;
+        size_t length = wcslen(share);
+        while (length > 2 && share[length - 1] == L'\\') --length;
+        const wchar_t *rest = folder + length;
+        if (length <= deepest || !IsNetworkPath(share) || _wcsnicmp(folder, share, length) != 0 ||
+            (*rest != L'\\' && *rest != L'\0')) {
+            continue;
+        }
+        deepest = length;
+        _snwprintf(spelling, kTargetPathUnits, L"%lc:%ls", drive, *rest == L'\0' ? L"\\" : rest);
+    }
+    return deepest != 0;
+}
+
 bool PlanConsole(const Platform &platform, const DecidedFolder &folder, ConsolePlan &plan)
 {
+    // A share that has a drive letter already is entered through it: no
+    // letter is mapped for it.
+    wchar_t driveSpelling[kTargetPathUnits];
+    const wchar_t *spelling = IsNetworkPath(folder.path) && GetDriveSpelling(platform, folder.path, driveSpelling)
+                                  ? driveSpelling
+                                  : folder.path;
     // The short path is asked for only where the long one is too long.
     wchar_t shortFolder[kExtendedPathUnits];
-    bool hasShort = !CanOpenConsoleIn(folder.path) && GetShortFolder(platform, folder.path, shortFolder);
-    const wchar_t *consoleFolder = ChooseConsoleFolder(folder.path, hasShort ? shortFolder : nullptr,
-                                                       folder.redirected);
+    bool hasShort = !CanOpenConsoleIn(spelling) && GetShortFolder(platform, spelling, shortFolder);
+    const wchar_t *consoleFolder = ChooseConsoleFolder(spelling, hasShort ? shortFolder : nullptr, folder.redirected);
     if (consoleFolder == nullptr || !GetInterpreterPath(platform, plan.interpreter)) {
         return false;
     }
-    FolderHandover handover = BuildConsoleCommand(consoleFolder, consoleFolder != folder.path, plan.commandLine);
-    wcscpy(plan.directory, handover == kFolderAsDirectory ? consoleFolder : L"");
+    FolderHandover handover = BuildConsoleCommand(consoleFolder, consoleFolder == shortFolder, plan.commandLine);
     wcscpy(plan.variable, handover == kFolderInVariable ? consoleFolder : L"");
+
+    // A form that does not stand the interpreter in the folder starts it in
+    // the Windows folder: the launcher's own current folder may be a network
+    // folder (Explorer starts a verb's command in the folder it shows), which
+    // the interpreter refuses, saying so, before its command moves it.
+    if (handover == kFolderAsDirectory) {
+        wcscpy(plan.directory, consoleFolder);
+    } else {
+        UINT length = platform.GetWindowsFolder(plan.directory, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) return false;
+    }
+
+    // Under WOW64 the interpreter is started by its Sysnative path, which
+    // would be the console's title and name the settings it looks up
+    // (HKCU\Console\<title>); a Command Prompt's are its System32 path's.
+    wchar_t windows[MAX_PATH];
+    plan.title[0] = L'\0';
+    if (platform.GetNativeWindowsFolder(windows)) {
+        _snwprintf(plan.title, MAX_PATH, L"%ls\\%ls\\cmd.exe", windows, kSystemFolder);
+    }
     return true;
 }

@@ -22,8 +22,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     // followed by anything.
     if (second != nullptr && _wcsicmp(argument, L"/admin") == 0) {
         RestoreLastSeparator(second);
-        bool declined = false;
-        if (!OpenElevatedConsoleFor(second, &declined) && !declined) {
+        if (!OpenElevatedConsoleFor(second)) {
             FailNotAFolder();
         }
         return 0;

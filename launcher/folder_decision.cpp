@@ -218,15 +218,16 @@ bool DecideFolder(const Platform &platform, const wchar_t *candidate, bool follo
         !ReplaceSystemFolder(folder.path, windows, kSystemFolder, kSystemFolderAlias)) {
         return false;
     }
-    // The reader may cut a long target to the buffer and still succeed, and a
-    // cut path can name the target's parent; a whole target leaves the buffer's
-    // last unit free. A relative target would be completed from this process's
-    // current folder, which the link never named.
-    wchar_t target[kLinkTargetUnits];
-    target[0] = L'\0';
-    if (!platform.ReadShortcut(folder.path, target, kLinkTargetUnits) || wcslen(target) >= kTargetPathUnits ||
-        !IsFullPath(target)) {
+    // Windows' reader gives at most MAX_PATH - 1 units and cuts a longer target
+    // to them with success, and a cut path can name the target's parent: a
+    // target of that length may be cut. A relative target would be completed
+    // from this process's current folder, which the link never named. Where
+    // the target may be the 32-bit twin of the recorded one, the message is
+    // better than a console in the twin.
+    ShortcutRecord record = {};
+    if (!platform.ReadShortcut(folder.path, record) || record.unsettled ||
+        wcslen(record.target) >= MAX_PATH - 1 || !IsFullPath(record.target)) {
         return false;
     }
-    return ExaminePath(platform, target, folder) == kFolderPath;
+    return ExaminePath(platform, record.target, folder) == kFolderPath;
 }

@@ -10,10 +10,6 @@
 // A target path: 999 units of text and the terminator.
 constexpr int kTargetPathUnits = 1000;
 
-// A shortcut's target as it is read: one unit more than a target path, so that
-// a result cut to the buffer tells itself from a whole one.
-constexpr int kLinkTargetUnits = kTargetPathUnits + 1;
-
 // A target path in the form the file system takes at any length: with \\?\ or
 // \\?\UNC before it.
 constexpr int kExtendedPathUnits = kTargetPathUnits + 8;
@@ -29,6 +25,18 @@ inline constexpr wchar_t kSystemFolderAlias[] = L"Sysnative";
 // The variable through which a network folder that cannot be written on the
 // command line reaches the interpreter, which expands it once and removes it.
 constexpr wchar_t kFolderVariable[] = L"KELVANE_FOLDER";
+
+// What the link reader gives of a shortcut.
+struct ShortcutRecord {
+    // Its target's path, in its short form where it has one. Windows' reader
+    // gives at most MAX_PATH - 1 units, cutting a longer path without a word.
+    wchar_t target[MAX_PATH];
+    // Under WOW64: the link records its target relative to an environment
+    // variable or a known folder, which this 32-bit process would expand as its
+    // own (%ProgramFiles% as Program Files (x86)), and that record could not be
+    // set aside; target may be that 32-bit twin.
+    bool unsettled;
+};
 
 // What the decision and the plan ask of the platform. The file-system routines
 // answer as the native interpreter sees the file system (under WOW64, with
@@ -49,9 +57,18 @@ struct Platform {
     bool (*GetNativeWindowsFolder)(wchar_t *windows);
     // GetSystemDirectoryW: this process's system folder.
     UINT(WINAPI *GetSystemFolder)(LPWSTR folder, UINT units);
-    // Reads the target of the shortcut file linkPath into target (units), as
-    // the platform's link reader gives it; false if it gives none.
-    bool (*ReadShortcut)(const wchar_t *linkPath, wchar_t *target, int units);
+    // GetSystemWindowsDirectoryW: the Windows folder, a local folder in the
+    // view of this process and of the native interpreter alike.
+    UINT(WINAPI *GetWindowsFolder)(LPWSTR folder, UINT units);
+    // Reads the shortcut file linkPath as the platform's link reader gives it;
+    // false if it gives no target.
+    bool (*ReadShortcut)(const wchar_t *linkPath, ShortcutRecord &record);
+    // Fills share (units) with the network path that the drive letter drive
+    // is connected to in this session; false if it is none.
+    bool (*GetDriveConnection)(wchar_t drive, wchar_t *share, DWORD units);
+    // QueryDosDeviceW: what a drive letter stands for in this session (a
+    // substituted drive: \??\ and the path it stands for).
+    DWORD(WINAPI *GetDosDevice)(LPCWSTR drive, LPWSTR device, DWORD units);
 };
 
 // Windows' own routines, and its link reader.
@@ -119,7 +136,8 @@ PathKind ExaminePath(const Platform &platform, const wchar_t *path, DecidedFolde
 
 // The one door to a folder: the folder that candidate names, or, where
 // followShortcut and it names a shortcut file, the folder the shortcut's target
-// names. False if it leads to no folder the interpreter can enter.
+// names: a whole full path, never one that may have been cut or be a 32-bit
+// twin. False if it leads to no folder the interpreter can enter.
 bool DecideFolder(const Platform &platform, const wchar_t *candidate, bool followShortcut, DecidedFolder &folder);
 
 // --- The console plan (console_plan.cpp) ---
@@ -141,6 +159,11 @@ bool CanOpenConsoleIn(const wchar_t *folder);
 // directory. Null if the interpreter can hold no spelling of it.
 const wchar_t *ChooseConsoleFolder(const wchar_t *folder, const wchar_t *shortFolder, bool redirected);
 
+// Fills spelling (kTargetPathUnits) with folder, a network path, through the
+// drive letter of this session connected to its share (the deepest such
+// connection, the first letter of equals); false if no letter is.
+bool GetDriveSpelling(const Platform &platform, const wchar_t *folder, wchar_t *spelling);
+
 // Fills commandLine (kCommandLineUnits) with the interpreter's command line for
 // folder, the spelling ChooseConsoleFolder chose; shortened if that is the short
 // path. The result says how folder itself is handed over besides.
@@ -151,12 +174,14 @@ FolderHandover BuildConsoleCommand(const wchar_t *folder, bool shortened, wchar_
 bool GetInterpreterPath(const Platform &platform, wchar_t *interpreter);
 
 // What is started for a folder: the interpreter, its command line, its starting
-// directory ("": the launcher's own) and the value of kFolderVariable ("": none).
+// directory, always a local folder, the value of kFolderVariable ("": none),
+// and the console's title ("": the interpreter's path, the default).
 struct ConsolePlan {
     wchar_t interpreter[MAX_PATH];
     wchar_t commandLine[kCommandLineUnits];
     wchar_t directory[kExtendedPathUnits];
     wchar_t variable[kTargetPathUnits];
+    wchar_t title[MAX_PATH];
 };
 
 // Plans the console for folder; false if the interpreter can hold no spelling
@@ -193,19 +218,26 @@ void RestoreLastSeparator(wchar_t *argument);
 // --- The link reader (shortcut_resolution.cpp) ---
 
 // Windows' link reader for kWindows.ReadShortcut: loads the shortcut file
-// linkPath with the shell-link object, resolves it without any window, and
-// writes its target's path (its short form, where it has one) into target.
-bool ResolveShortcut(const wchar_t *linkPath, wchar_t *target, int units);
+// linkPath with the shell-link object, under WOW64 sets aside its records
+// relative to a folder so that the target is the one the link recorded,
+// resolves it without any window, and reads its target's path.
+bool ResolveShortcut(const wchar_t *linkPath, ShortcutRecord &record);
 
 // --- The administrator's road (elevation.cpp) ---
 
-// Fills translated (kTargetPathUnits) with folder, a DecidedFolder's path, as a session
-// without the user's drive letters finds it: a drive connected to a network
-// share (connection, as WNetGetConnectionW gives it) becomes the share's path,
-// a substituted one (device, as QueryDosDeviceW gives it: \??\C:\...) the
-// folder it stands for; anything else stays. Either may be null.
-bool TranslateForElevation(const wchar_t *folder, const wchar_t *connection, const wchar_t *device,
+// Fills translated (kTargetPathUnits) with path, a full path, spelled one drive
+// letter nearer to what a session without the user's drive letters finds: a
+// drive connected to a network share (connection, as WNetGetConnectionW gives
+// it) becomes the share's path, a substituted one (device, as QueryDosDeviceW
+// gives it: \??\C:\... or \??\UNC\server\share...) the path it stands for;
+// anything else stays. Either may be null.
+bool TranslateForElevation(const wchar_t *path, const wchar_t *connection, const wchar_t *device,
                            wchar_t *translated);
+
+// Fills translated (kTargetPathUnits) with path as a session without the user's
+// drive letters finds it: translated letter by letter until none of this
+// session's is left (at most one step a letter). False if it does not fit.
+bool GetElevationPath(const Platform &platform, const wchar_t *path, wchar_t *translated);
 
 // Fills parameters (kTargetPathUnits + 4) with folder as the one argument of
 // the elevated kelvane: quoted, with a drive root's separator doubled so that
@@ -213,9 +245,10 @@ bool TranslateForElevation(const wchar_t *folder, const wchar_t *connection, con
 void BuildElevationParameters(const wchar_t *folder, wchar_t *parameters);
 
 // Decides on the folder argument names and starts kelvane as administrator
-// with it, spelled for the elevated session. Sets declined if the user said
-// no to the elevation.
-bool OpenElevatedConsoleFor(const wchar_t *argument, bool *declined);
+// with it, both spelled for the elevated session. False only if argument leads
+// to no folder: a later failure has been told already, by the shell or by the
+// system's own words, and saying no to the elevation is none.
+bool OpenElevatedConsoleFor(const wchar_t *argument);
 
 // --- The roads (target_selection.cpp) ---
 
@@ -224,3 +257,7 @@ void PickTargetFolder();
 
 // Shows "It is not a folder" and ends the process with exit code 0.
 [[noreturn]] void FailNotAFolder();
+
+// Shows the system's own words for error, where a folder was decided on but
+// could not be opened, and ends the process with exit code 0.
+[[noreturn]] void FailWithSystemError(DWORD error);

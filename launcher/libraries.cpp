@@ -30,7 +30,7 @@ bool LoadShellLibrary(ShellLibrary &library)
 {
     HMODULE module = LoadSystemLibrary(L"shell32.dll");
     return module != nullptr && LoadRoutine(module, "SHBrowseForFolderW", library.BrowseForFolder) &&
-           LoadRoutine(module, "SHGetPathFromIDListW", library.GetPathFromItemList) &&
+           LoadRoutine(module, "SHGetPathFromIDListEx", library.GetPathFromItemList) &&
            LoadRoutine(module, "ShellExecuteExW", library.Execute) &&
            LoadRoutine(module, "CommandLineToArgvW", library.SplitCommandLine);
 }

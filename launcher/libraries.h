@@ -20,7 +20,7 @@ struct WindowLibrary {
 // command-line splitter.
 struct ShellLibrary {
     decltype(&::SHBrowseForFolderW) BrowseForFolder;
-    decltype(&::SHGetPathFromIDListW) GetPathFromItemList;
+    decltype(&::SHGetPathFromIDListEx) GetPathFromItemList;
     decltype(&::ShellExecuteExW) Execute;
     decltype(&::CommandLineToArgvW) SplitCommandLine;
 };

@@ -22,10 +22,50 @@ LONG WINAPI FailOnFault(EXCEPTION_POINTERS *)
     FailNotAFolder();
 }
 
+// The records of a link that place its target relative to a folder: an
+// environment variable, a special folder, a known folder (MS-SHLLINK's
+// signatures; the toolchain's headers lack the last).
+constexpr DWORD kFolderRecords[] = {EXP_SZ_LINK_SIG, EXP_SPECIAL_FOLDER_SIG, 0xA000000B};
+
+// Whether the link holds the record of this signature.
+bool HasRecord(IShellLinkDataList *dataList, DWORD signature)
+{
+    void *block = nullptr;
+    if (dataList->CopyDataBlock(signature, &block) != S_OK) return false;
+    LocalFree(block);
+    return true;
+}
+
+// Under WOW64 a link that records its target relative to an environment
+// variable or a known folder (as the shell records one below Program Files) is
+// expanded with this 32-bit process's values: Program Files (x86) for Program
+// Files. Without those records the link gives its target as recorded. Sets
+// unsettled where one remains.
+void SetAsideFolderRecords(IShellLinkW *shellLink, bool *unsettled)
+{
+    InterfaceOwner<IShellLinkDataList> dataList(nullptr, ReleaseInterface);
+    DWORD flags = 0;
+    if (shellLink->QueryInterface(IID_PPV_ARGS(dataList.Put())) != S_OK || dataList->GetFlags(&flags) != S_OK) {
+        *unsettled = true;
+        return;
+    }
+    for (DWORD signature : kFolderRecords) {
+        if (HasRecord(dataList.Get(), signature)) {
+            dataList->RemoveDataBlock(signature);
+            *unsettled = *unsettled || HasRecord(dataList.Get(), signature);
+        }
+    }
+    // Without its record, the link must not read its target as an expandable one.
+    if ((flags & SLDF_HAS_EXP_SZ) != 0) {
+        dataList->SetFlags(flags & ~SLDF_HAS_EXP_SZ);
+        *unsettled = *unsettled || dataList->GetFlags(&flags) != S_OK || (flags & SLDF_HAS_EXP_SZ) != 0;
+    }
+}
+
 // Loads and resolves the link and reads its target's path, in its short form
-// where it has one, into target (units). Both interfaces are released, the
-// persist file first, before this returns.
-bool ReadTargetPath(const ObjectLibrary &library, const wchar_t *linkPath, wchar_t *target, int units)
+// where it has one. Both interfaces are released, the persist file first,
+// before this returns.
+bool ReadTargetPath(const ObjectLibrary &library, const wchar_t *linkPath, ShortcutRecord &record)
 {
     // Declared first, so it is released last: after the persist file it serves.
     InterfaceOwner<IShellLinkW> shellLink(nullptr, ReleaseInterface);
@@ -41,19 +81,24 @@ bool ReadTargetPath(const ObjectLibrary &library, const wchar_t *linkPath, wchar
     hr = persistFile->Load(linkPath, STGM_READ);
     if (hr != S_OK) return false;
 
+    BOOL wow64 = FALSE;
+    if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64) {
+        SetAsideFolderRecords(shellLink.Get(), &record.unsettled);
+    }
+
     // Bring a moved target up to date, without ever showing a dialog.
     hr = shellLink->Resolve(nullptr, SLR_NO_UI | SLR_NOLINKINFO);
     if (hr != S_OK) return false;
 
     // S_FALSE here means a target without a file-system path.
     WIN32_FIND_DATAW findData;
-    hr = shellLink->GetPath(target, units, &findData, SLGP_SHORTPATH);
+    hr = shellLink->GetPath(record.target, MAX_PATH, &findData, SLGP_SHORTPATH);
     return hr == S_OK;
 }
 
 } // namespace
 
-bool ResolveShortcut(const wchar_t *linkPath, wchar_t *target, int units)
+bool ResolveShortcut(const wchar_t *linkPath, ShortcutRecord &record)
 {
     ObjectLibrary library;
     if (!LoadObjectLibrary(library)) {
@@ -67,5 +112,5 @@ bool ResolveShortcut(const wchar_t *linkPath, wchar_t *target, int units)
     Owner faultFilter(true, [previous](bool) { SetUnhandledExceptionFilter(previous); });
     // Owners of what the apartment hands out end before it.
     Owner apartment(SUCCEEDED(library.Initialize(nullptr)), [&library](bool) { library.Uninitialize(); });
-    return ReadTargetPath(library, linkPath, target, units);
+    return ReadTargetPath(library, linkPath, record);
 }

@@ -39,8 +39,9 @@ bool OpenConsoleInPickedFolder()
     Owner apartment(SUCCEEDED(library.Initialize(nullptr)), [&library](bool) { library.Uninitialize(); });
     UseThemedControls();
 
-    // The same buffer takes the display name first, then the chosen path.
-    wchar_t pickerPath[MAX_PATH];
+    // The same buffer takes the display name first, then the chosen path,
+    // whatever its length.
+    wchar_t pickerPath[kTargetPathUnits];
     BROWSEINFOW bi = {};
     bi.pszDisplayName = pickerPath;
     bi.lpszTitle = L"Select the target folder:";
@@ -52,22 +53,38 @@ bool OpenConsoleInPickedFolder()
 
     // An entry without a file-system path must not be taken for a folder named
     // after its display name; a picked file is no folder.
-    if (!shell.GetPathFromItemList(itemList.Get(), pickerPath)) {
+    if (!shell.GetPathFromItemList(itemList.Get(), pickerPath, kTargetPathUnits, GPFIDL_DEFAULT)) {
         return false;
     }
     return OpenConsoleIn(pickerPath, false);
+}
+
+// Shows text, the one message, and ends the process with exit code 0.
+[[noreturn]] void FailWith(const wchar_t *text)
+{
+    UseThemedControls();
+    WindowLibrary window;
+    if (LoadWindowLibrary(window)) {
+        window.ShowMessage(nullptr, text, L"Kelvane by Tamrik", MB_ICONERROR);
+    }
+    ExitProcess(0);
 }
 
 } // namespace
 
 [[noreturn]] void FailNotAFolder()
 {
-    UseThemedControls();
-    WindowLibrary window;
-    if (LoadWindowLibrary(window)) {
-        window.ShowMessage(nullptr, L"It is not a folder", L"Kelvane by Tamrik", MB_ICONERROR);
+    FailWith(L"It is not a folder");
+}
+
+[[noreturn]] void FailWithSystemError(DWORD error)
+{
+    wchar_t text[512];
+    if (FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text, 512,
+                       nullptr) == 0) {
+        FailNotAFolder();
     }
-    ExitProcess(0);
+    FailWith(text);
 }
 
 void PickTargetFolder()

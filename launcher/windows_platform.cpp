@@ -1,6 +1,7 @@
 // The platform the program runs on: Windows' own routines for the decision and
 // the plan, the file-system ones as the native interpreter sees the file system.
 #include "kelvane.h"
+#include "libraries.h"
 #include "owner.h"
 
 namespace {
@@ -57,9 +58,21 @@ bool GetNativeWindowsFolder(wchar_t *windows)
     return length != 0 && length < MAX_PATH;
 }
 
+// A drive letter connected to a network share; mpr is loaded for a network
+// folder and the administrator's road alone.
+bool GetDriveConnection(wchar_t drive, wchar_t *share, DWORD units)
+{
+    wchar_t name[] = {drive, L':', L'\0'};
+    wchar_t root[] = {drive, L':', L'\\', L'\0'};
+    NetworkLibrary network;
+    return (GetLogicalDrives() & (1u << (drive - L'A'))) != 0 && GetDriveTypeW(root) == DRIVE_REMOTE &&
+           LoadNetworkLibrary(network) && network.GetConnection(name, share, &units) == NO_ERROR;
+}
+
 } // namespace
 
 const Platform kWindows = {
-    GetFullPathNameW,    GetNativeLongPath,      GetNativeShortPath,  GetNativeAttributes,
-    GetNativeOpenedType, GetNativeWindowsFolder, GetSystemDirectoryW, ResolveShortcut,
+    GetFullPathNameW,       GetNativeLongPath,   GetNativeShortPath,         GetNativeAttributes,
+    GetNativeOpenedType,    GetNativeWindowsFolder, GetSystemDirectoryW,     GetSystemWindowsDirectoryW,
+    ResolveShortcut,        GetDriveConnection,  QueryDosDeviceW,
 };

@@ -39,6 +39,7 @@ struct Entry {
     bool opens = true;
     DWORD type = FILE_TYPE_DISK;
     const wchar_t *target = nullptr;  // what the link reader gives; null: no link
+    bool unsettled = false;           // the reader could not set aside a folder record
 };
 
 constexpr DWORD kFile = FILE_ATTRIBUTE_ARCHIVE;
@@ -67,10 +68,41 @@ const Entry kEntries[] = {
     {L"C:\\kt\\cut.lnk", nullptr, kFile, true, FILE_TYPE_DISK,
      L"C:\\kt\\x\\..\\" N900 N10 N10 N10 N10 N10 N10 N10 N10 L"nnnnnnnnn\\sub"},
     {L"C:\\kt\\sysnative.lnk", nullptr, kFile, true, FILE_TYPE_DISK, L"C:\\Windows\\Sysnative\\kt"},
+    {L"C:\\kt\\twin.lnk", nullptr, kFile, true, FILE_TYPE_DISK, L"C:\\Program Files (x86)\\Common Files", true},
+    {L"C:\\kt\\most.lnk", nullptr, kFile, true, FILE_TYPE_DISK, FITS},
+    {L"C:\\kt\\max.lnk", nullptr, kFile, true, FILE_TYPE_DISK, OVER},
     // A link file only the native system folder holds is read through Sysnative.
     {L"C:\\Windows\\System32\\kt.lnk", nullptr, kFile},
     {L"C:\\Windows\\Sysnative\\kt.lnk", nullptr, kFile, true, FILE_TYPE_DISK, L"C:\\Windows\\System32\\kt"},
 };
+
+// The session's drive letters: connected to network shares, and substituted.
+struct Letter {
+    wchar_t drive;
+    const wchar_t *connection;  // WNetGetConnectionW's share, or null
+    const wchar_t *device;      // QueryDosDeviceW's target
+};
+
+const Letter kLetters[] = {
+    {L'C', nullptr, L"\\Device\\HarddiskVolume3"},
+    {L'W', L"\\\\nas\\media", L"\\Device\\LanmanRedirector\\;W:0\\nas\\media"},
+    {L'Y', L"\\\\nas\\media\\deep\\", L"\\Device\\LanmanRedirector\\;Y:0\\nas\\media\\deep"},
+    {L'Z', L"\\\\nas\\media", L"\\Device\\LanmanRedirector\\;Z:0\\nas\\media"},
+    {L'S', nullptr, L"\\??\\C:\\kt\\sub"},
+    {L'T', nullptr, L"\\??\\S:\\nested"},
+    {L'U', nullptr, L"\\??\\UNC\\nas\\media\\x"},
+    {L'V', nullptr, L"\\??\\Z:\\x"},
+    {L'Q', nullptr, L"\\??\\R:\\"},
+    {L'R', nullptr, L"\\??\\Q:\\"},
+};
+
+const Letter *FindLetter(wchar_t drive)
+{
+    for (const Letter &letter : kLetters) {
+        if (letter.drive == drive) return &letter;
+    }
+    return nullptr;
+}
 
 const wchar_t *gWindows;  // the Windows folder of a row under WOW64, or null
 
@@ -158,20 +190,46 @@ UINT WINAPI GetSystemFolder(LPWSTR folder, UINT units)
     return 19;
 }
 
-// A link reader that, like Windows', cuts a long target to the buffer.
-bool ReadShortcut(const wchar_t *linkPath, wchar_t *target, int units)
+UINT WINAPI GetWindowsFolder(LPWSTR folder, UINT units)
+{
+    wcsncpy(folder, L"C:\\Windows", units);
+    return 10;
+}
+
+// A link reader that, like Windows', cuts a long target to MAX_PATH units.
+bool ReadShortcut(const wchar_t *linkPath, ShortcutRecord &record)
 {
     const Entry *entry = FindEntry(linkPath);
     if (entry == nullptr || entry->target == nullptr) return false;
-    wcsncpy(target, entry->target, units - 1);
-    target[units - 1] = L'\0';
+    wcsncpy(record.target, entry->target, MAX_PATH - 1);
+    record.target[MAX_PATH - 1] = L'\0';
+    record.unsettled = entry->unsettled;
     return true;
 }
 
-const Platform kTestPlatform = {GetFullPathNameW, GetLongPath,            GetShortPath,    GetAttributes,
-                                GetOpenedType,    GetNativeWindowsFolder, GetSystemFolder, ReadShortcut};
+bool GetDriveConnection(wchar_t drive, wchar_t *share, DWORD units)
+{
+    const Letter *letter = FindLetter(drive);
+    if (letter == nullptr || letter->connection == nullptr) return false;
+    wcsncpy(share, letter->connection, units);
+    return true;
+}
+
+DWORD WINAPI GetDosDevice(LPCWSTR drive, LPWSTR device, DWORD units)
+{
+    const Letter *letter = FindLetter(drive[0]);
+    if (letter == nullptr) return 0;
+    wcsncpy(device, letter->device, units);
+    return static_cast<DWORD>(wcslen(device) + 2);
+}
+
+const Platform kTestPlatform = {GetFullPathNameW, GetLongPath,    GetShortPath,       GetAttributes,
+                                GetOpenedType,    GetNativeWindowsFolder, GetSystemFolder, GetWindowsFolder,
+                                ReadShortcut,     GetDriveConnection,     GetDosDevice};
 
 constexpr wchar_t kWow64[] = L"C:\\Windows";  // the Windows folder, as if under WOW64
+// Where a form that does not stand the interpreter in its folder starts it.
+constexpr wchar_t kWindowsFolder[] = L"C:\\Windows";
 constexpr wchar_t kInDirectory[] = L"cmd.exe /K";
 constexpr wchar_t kFromVariable[] = L"cmd.exe /E:ON /K pushd \"%KELVANE_FOLDER%\" & set KELVANE_FOLDER=";
 constexpr wchar_t kFromVariableLiteral[] =
@@ -182,8 +240,8 @@ struct Row {
     const wchar_t *windows;  // the Windows folder under WOW64; null: 32-bit Windows
     const wchar_t *folder;   // decided on; null: no folder
     const wchar_t *command;  // the interpreter's command line; null: it holds no spelling
-    const wchar_t *directory = L"";  // its starting directory; "": the launcher's
-    const wchar_t *variable = L"";   // KELVANE_FOLDER's value; "": none
+    const wchar_t *directory = kWindowsFolder;  // its starting directory
+    const wchar_t *variable = L"";              // KELVANE_FOLDER's value; "": none
     bool picked = false;             // picked in the dialog, where a shortcut is no folder
 };
 
@@ -229,15 +287,15 @@ const Row kRows[] = {
     {L"C:\\Windows\\Sysnative\\x", nullptr, L"C:\\Windows\\Sysnative\\x", L"cmd.exe /K C: && cd \"\\Windows\\Sysnative\\x\""},
     // Network folders in every spelling: pushd through the variable, with the
     // extensions on, and delayed expansion off where a '!' would be expanded.
-    {L"\\\\server\\share\\dir", nullptr, L"\\\\server\\share\\dir", kFromVariable, L"", L"\\\\server\\share\\dir"},
-    {L"\\\\server\\share\\dir\\", nullptr, L"\\\\server\\share\\dir", kFromVariable, L"", L"\\\\server\\share\\dir"},
-    {L"//server/share/dir", nullptr, L"\\\\server\\share\\dir", kFromVariable, L"", L"\\\\server\\share\\dir"},
-    {L"\\/server\\share\\dir", nullptr, L"\\\\server\\share\\dir", kFromVariable, L"", L"\\\\server\\share\\dir"},
-    {L"\\\\.\\UNC\\server\\share\\dir", nullptr, L"\\\\server\\share\\dir", kFromVariable, L"", L"\\\\server\\share\\dir"},
-    {L"\\\\?\\UNC\\server\\share", nullptr, L"\\\\server\\share", kFromVariable, L"", L"\\\\server\\share"},
-    {L"\\\\server\\share\\", nullptr, L"\\\\server\\share", kFromVariable, L"", L"\\\\server\\share"},
-    {L"\\\\server\\share\\a%X%b", kWow64, L"\\\\server\\share\\a%X%b", kFromVariable, L"", L"\\\\server\\share\\a%X%b"},
-    {L"\\\\server\\share\\a!X!b", kWow64, L"\\\\server\\share\\a!X!b", kFromVariableLiteral, L"", L"\\\\server\\share\\a!X!b"},
+    {L"\\\\server\\share\\dir", nullptr, L"\\\\server\\share\\dir", kFromVariable, kWindowsFolder, L"\\\\server\\share\\dir"},
+    {L"\\\\server\\share\\dir\\", nullptr, L"\\\\server\\share\\dir", kFromVariable, kWindowsFolder, L"\\\\server\\share\\dir"},
+    {L"//server/share/dir", nullptr, L"\\\\server\\share\\dir", kFromVariable, kWindowsFolder, L"\\\\server\\share\\dir"},
+    {L"\\/server\\share\\dir", nullptr, L"\\\\server\\share\\dir", kFromVariable, kWindowsFolder, L"\\\\server\\share\\dir"},
+    {L"\\\\.\\UNC\\server\\share\\dir", nullptr, L"\\\\server\\share\\dir", kFromVariable, kWindowsFolder, L"\\\\server\\share\\dir"},
+    {L"\\\\?\\UNC\\server\\share", nullptr, L"\\\\server\\share", kFromVariable, kWindowsFolder, L"\\\\server\\share"},
+    {L"\\\\server\\share\\", nullptr, L"\\\\server\\share", kFromVariable, kWindowsFolder, L"\\\\server\\share"},
+    {L"\\\\server\\share\\a%X%b", kWow64, L"\\\\server\\share\\a%X%b", kFromVariable, kWindowsFolder, L"\\\\server\\share\\a%X%b"},
+    {L"\\\\server\\share\\a!X!b", kWow64, L"\\\\server\\share\\a!X!b", kFromVariableLiteral, kWindowsFolder, L"\\\\server\\share\\a!X!b"},
     // A network path without a share names no folder.
     {L"\\\\server", nullptr, nullptr, nullptr},
     {L"\\\\server\\", nullptr, nullptr, nullptr},
@@ -284,7 +342,7 @@ const Row kRows[] = {
     {L"C:\\kt\\folder.lnk", nullptr, L"C:\\kt\\Long Folder Name", L"cmd.exe /K C: && cd \"\\kt\\Long Folder Name\""},
     {L"C:\\kt\\short.lnk", nullptr, L"C:\\kt\\Long Folder Name", L"cmd.exe /K C: && cd \"\\kt\\Long Folder Name\""},
     {L"C:\\kt\\long.lnk", nullptr, LONG, kInDirectory, L"C:\\kt\\NNNNNN~1"},
-    {L"C:\\kt\\folder.lnk", nullptr, nullptr, nullptr, L"", L"", true},
+    {L"C:\\kt\\folder.lnk", nullptr, nullptr, nullptr, kWindowsFolder, L"", true},
     {L"C:\\kt\\file.lnk", nullptr, nullptr, nullptr},
     {L"C:\\kt\\gone.lnk", nullptr, nullptr, nullptr},
     {L"C:\\kt\\relative.lnk", nullptr, nullptr, nullptr},
@@ -294,6 +352,19 @@ const Row kRows[] = {
     {L"C:\\Windows\\System32\\kt.lnk", kWow64, L"C:\\Windows\\System32\\kt",
      L"cmd.exe /K C: && cd \"\\Windows\\System32\\kt\""},
     {L"C:\\kt\\x.lnk", nullptr, L"C:\\kt\\x.lnk", L"cmd.exe /K C: && cd \"\\kt\\x.lnk\""},
+    // A target read as MAX_PATH - 1 units may have been cut; under WOW64 a link
+    // whose folder record stays may give the 32-bit twin.
+    {L"C:\\kt\\most.lnk", nullptr, FITS, L"cmd.exe /K C: && cd \"" FITS_REST L"\""},
+    {L"C:\\kt\\max.lnk", nullptr, nullptr, nullptr},
+    {L"C:\\kt\\twin.lnk", kWow64, nullptr, nullptr},
+    // A share a drive letter of the session is connected to is entered through
+    // it, the deepest connection and the first letter of equals; no other.
+    {L"\\\\nas\\media\\films", nullptr, L"\\\\nas\\media\\films", L"cmd.exe /K W: && cd \"\\films\""},
+    {L"\\\\NAS\\Media", kWow64, L"\\\\NAS\\Media", L"cmd.exe /K W: && cd \"\\\""},
+    {L"\\\\nas\\media\\deep\\x", nullptr, L"\\\\nas\\media\\deep\\x", L"cmd.exe /K Y: && cd \"\\x\""},
+    {L"\\\\nas\\media\\%OS%", nullptr, L"\\\\nas\\media\\%OS%", kInDirectory, L"W:\\%OS%"},
+    {L"\\\\nas\\media2\\x", nullptr, L"\\\\nas\\media2\\x", kFromVariable, kWindowsFolder,
+     L"\\\\nas\\media2\\x"},
 };
 
 int gPassed = 0;
@@ -336,11 +407,14 @@ void CheckRow(const Row &row)
     }
     ConsolePlan plan;
     bool planned = decided && PlanConsole(kTestPlatform, folder, plan);
+    // Under WOW64 the native interpreter, by its Sysnative path, titled by its
+    // System32 path as a Command Prompt is.
     const wchar_t *interpreter = row.windows != nullptr ? L"C:\\Windows\\Sysnative\\cmd.exe"
                                                         : L"C:\\Windows\\system32\\cmd.exe";
+    const wchar_t *title = row.windows != nullptr ? L"C:\\Windows\\System32\\cmd.exe" : L"";
     Check(Same(row.command, planned ? plan.commandLine : nullptr) &&
               (!planned || (wcscmp(plan.interpreter, interpreter) == 0 && wcscmp(plan.directory, row.directory) == 0 &&
-                            wcscmp(plan.variable, row.variable) == 0)),
+                            wcscmp(plan.variable, row.variable) == 0 && wcscmp(plan.title, title) == 0)),
           row.candidate, planned ? plan.commandLine : nullptr);
 }
 
@@ -480,10 +554,29 @@ void CheckElevationFolders()
         {L"C:\\dir", nullptr, nullptr, L"C:\\dir"},
         {L"\\\\server\\share\\dir", nullptr, nullptr, L"\\\\server\\share\\dir"},
         {deep, L"\\\\server\\share", nullptr, nullptr},
+        {L"U:\\c", nullptr, L"\\??\\UNC\\server\\share\\x", L"\\\\server\\share\\x\\c"},
     };
     for (const Translation &t : translations) {
         wchar_t translated[kTargetPathUnits] = L"";
         bool fits = TranslateForElevation(t.folder, t.connection, t.device, translated);
+        Check(fits == (t.translated != nullptr) && (!fits || wcscmp(translated, t.translated) == 0), t.folder,
+              fits ? translated : nullptr);
+    }
+
+    // The whole chain, as the session's letters say (kLetters): letter by
+    // letter until none is left, within a bound.
+    const Translation chains[] = {
+        {L"C:\\kt\\x", nullptr, nullptr, L"C:\\kt\\x"},
+        {L"Z:\\dir", nullptr, nullptr, L"\\\\nas\\media\\dir"},
+        {L"T:\\b", nullptr, nullptr, L"C:\\kt\\sub\\nested\\b"},
+        {L"U:\\c", nullptr, nullptr, L"\\\\nas\\media\\x\\c"},
+        {L"V:\\d", nullptr, nullptr, L"\\\\nas\\media\\x\\d"},
+        {L"\\\\nas\\media\\e", nullptr, nullptr, L"\\\\nas\\media\\e"},
+        {L"Q:\\loop", nullptr, nullptr, nullptr},
+    };
+    for (const Translation &t : chains) {
+        wchar_t translated[kTargetPathUnits] = L"";
+        bool fits = GetElevationPath(kTestPlatform, t.folder, translated);
         Check(fits == (t.translated != nullptr) && (!fits || wcscmp(translated, t.translated) == 0), t.folder,
               fits ? translated : nullptr);
     }

@@ -3,6 +3,7 @@ that two clean builds from different folders give the same program and the
 same installer, byte for byte."""
 import hashlib
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -57,6 +58,9 @@ class Image(unittest.TestCase):
         dlls = sorted(entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT)
         # user32, shell32 and ole32 are loaded only on the roads that need them.
         self.assertEqual(["kernel32.dll", "msvcrt.dll"], dlls)
+        # Its start restricts the loader's search (start.cpp).
+        kernel32 = next(entry for entry in pe.DIRECTORY_ENTRY_IMPORT if entry.dll.decode().lower() == "kernel32.dll")
+        self.assertIn(b"SetDefaultDllDirectories", [imported.name for imported in kernel32.imports])
         # A goal, not today's size: every road in 24 KB.
         self.assertLessEqual(EXE.stat().st_size, 24576)
 
@@ -107,10 +111,10 @@ class Image(unittest.TestCase):
         # are bound only on the dialog and message roads.
         (_, process), = self.resources[(pefile.RESOURCE_TYPE["RT_MANIFEST"], 1)]
         (_, controls), = self.resources[(pefile.RESOURCE_TYPE["RT_MANIFEST"], 2)]
-        table = [(process, ['level="asInvoker"', "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
-                            "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
-                            "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
-                            "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", "PerMonitorV2", "true/pm"]),
+        # Windows 10 and 11 alone: the only supportedOS the manifest names.
+        self.assertEqual(["{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"],
+                         re.findall(r'<supportedOS Id="([^"]+)"', process.decode("utf-8")))
+        table = [(process, ['level="asInvoker"', "PerMonitorV2", "true/pm"]),
                  (controls, ["Microsoft.Windows.Common-Controls", 'version="6.0.0.0"'])]
         for manifest, needles in table:
             for needle in needles:

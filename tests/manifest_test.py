@@ -109,6 +109,10 @@ class Scoop(unittest.TestCase):
         uninstaller = "\n".join(manifest["uninstaller"]["script"])
         self.assertIn("if ($cmd -eq 'uninstall')", uninstaller)
         self.assertIn('uninstall-context.reg', uninstaller)
+        # The same verbs as the installer's.
+        post_install = "\n".join(manifest["post_install"])
+        for text in ("'Open conso&le here'", "'Open console &here as administrator'", "NoWorkingDirectory"):
+            self.assertIn(text, post_install)
         # --global writes the machine's classes.
         self.assertIn("if ($global) { 'HKEY_LOCAL_MACHINE' } else { 'HKEY_CURRENT_USER' }",
                       "\n".join(manifest["post_install"]))

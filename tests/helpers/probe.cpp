@@ -17,7 +17,7 @@
 //       once its dialog (showing TEXT, if given) or its console is on the
 //       screen, leaving it there.
 //   probe verb CLASS PATH [VERB]
-//       reports the menu text, icon, shield and command of the verb VERB (kelvane
+//       reports the menu text, icon, shield, NoWorkingDirectory and command of the verb VERB (kelvane
 //       unless told) of CLASS (Directory, Directory\Background, Drive), the
 //       command filled in with PATH as Explorer fills it in, or verb=missing.
 #include <windows.h>
@@ -88,6 +88,10 @@ int ReportVerb(const wchar_t *className, const wchar_t *path, const wchar_t *ver
     size = sizeof text;
     if (RegGetValueW(HKEY_CURRENT_USER, key, L"HasLUAShield", RRF_RT_REG_SZ, nullptr, text, &size) == ERROR_SUCCESS)
         Report(L"shield", L"yes");
+    size = sizeof text;
+    if (RegGetValueW(HKEY_CURRENT_USER, key, L"NoWorkingDirectory", RRF_RT_REG_SZ, nullptr, text, &size) ==
+        ERROR_SUCCESS)
+        Report(L"no-working-directory", L"yes");
     wcscat(key, L"\\command");
     size = sizeof text;
     if (RegGetValueW(HKEY_CURRENT_USER, key, nullptr, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS) {

@@ -1,5 +1,5 @@
 // Stands in for cmd.exe in the test prefix: appends what it was started with
-// (its current folder also in its long form),
+// (its current folder also in its long form, and its console's title),
 // and the moment it started (performance counter), to the file named by
 // KELVANE_TEST_RECORD, then exits.
 #include <windows.h>
@@ -43,6 +43,9 @@ int wmain()
     if (GetEnvironmentVariableW(L"KELVANE_FOLDER", text, 4096) == 0) text[0] = L'\0';
     AppendLine(file, L"folder", text);
     AppendLine(file, L"bits", sizeof(void *) == 8 ? L"64" : L"32");
+    STARTUPINFOW startup;
+    GetStartupInfoW(&startup);
+    AppendLine(file, L"title", startup.lpTitle != nullptr ? startup.lpTitle : L"");
     _snwprintf(text, 4096, L"%lld", moment.QuadPart);
     AppendLine(file, L"moment", text);
     CloseHandle(file);
