@@ -199,6 +199,25 @@ bool SelectPath(HWND dialog, DWORD processId, const wchar_t *path)
     return written;
 }
 
+BOOL CALLBACK AddToFingerprint(HWND control, LPARAM param)
+{
+    DWORD *fingerprint = reinterpret_cast<DWORD *>(param);
+    wchar_t text[1024];
+    int length = GetWindowTextW(control, text, 1024);
+    *fingerprint = *fingerprint * 31 + (IsWindowVisible(control) ? 1u : 2u);
+    for (int i = 0; i < length; ++i) *fingerprint = *fingerprint * 31 + text[i];
+    return TRUE;
+}
+
+// A number that changes when a control of the dialog comes, goes, shows,
+// hides or changes its text.
+DWORD Fingerprint(HWND dialog)
+{
+    DWORD fingerprint = 0;
+    EnumChildWindows(dialog, AddToFingerprint, reinterpret_cast<LPARAM>(&fingerprint));
+    return fingerprint;
+}
+
 BOOL CALLBACK ReportDialog(HWND window, LPARAM param)
 {
     Dialogs *dialogs = reinterpret_cast<Dialogs *>(param);
@@ -209,8 +228,12 @@ BOOL CALLBACK ReportDialog(HWND window, LPARAM param)
     if (owner != dialogs->processId || !IsWindowVisible(window) || wcscmp(className, L"#32770") != 0)
         return TRUE;
 
-    // Give the dialog a moment to fill its controls before reading them.
+    // Give the dialog a moment to fill its controls before reading them, and
+    // read it only once its controls stay as they are: a page of a wizard may
+    // be half replaced by the next.
+    DWORD before = Fingerprint(window);
     Sleep(500);
+    if (Fingerprint(window) != before) return FALSE;
     wchar_t text[1024];
     GetWindowTextW(window, text, 1024);
     Report(L"dialog", text);
