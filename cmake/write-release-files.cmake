@@ -1,7 +1,8 @@
 # Run by CPack each time a generator has made its package, before CPack copies
 # it into its own working folder: the zip first, then the installer. Publishes
-# each package in CPACK_KELVANE_RELEASE_DIRECTORY, which then holds nothing else
-# but, with the installer, SHA256SUMS for both (the form `sha256sum -c
+# each package in CPACK_KELVANE_RELEASE_DIRECTORY (started afresh by
+# prepare-release.cmake), which then holds nothing else but the signatures of a
+# signed release and, with the installer, SHA256SUMS for both (the form `sha256sum -c
 # SHA256SUMS` checks) and the winget and Scoop manifests: packaging/'s templates
 # filled with the packages' addresses and hashes. The zip's entries get fixed
 # stamps first, so that two builds of one commit give the same bytes.
@@ -18,8 +19,6 @@ set(KELVANE_SETUP "kelvane-${KELVANE_VERSION}-setup.exe")
 string(REPLACE "${KELVANE_VERSION}" "$version" KELVANE_DOWNLOAD_PATTERN "${CPACK_KELVANE_DOWNLOAD_URL}")
 
 if(CPACK_GENERATOR STREQUAL "ZIP")
-  file(REMOVE_RECURSE "${release}")
-  file(MAKE_DIRECTORY "${release}")
   # A packaging tool: only packaging needs it.
   find_program(KELVANE_STRIP_NONDETERMINISM strip-nondeterminism REQUIRED)
   execute_process(COMMAND "${KELVANE_STRIP_NONDETERMINISM}" --type zip

@@ -3,13 +3,15 @@
 # missing: the MinGW-w64 toolchains (i686 for kelvane, x86-64 for a test
 # stand-in), CMake, NSIS for the installer, Wine (with its 32-bit part and its
 # fonts), Xvfb, ImageMagick for screenshots, and for the tests python3-pefile
-# (reading the image), python3-jsonschema and python3-yaml (the manifests), and
-# strip-nondeterminism (fixed stamps in the zip).
+# (reading the image), python3-jsonschema and python3-yaml (the manifests),
+# strip-nondeterminism (fixed stamps in the zip), and osslsigncode and openssl
+# (signed releases, and their tests).
 # On a kernel that runs no i386 code, it also sets up qemu to run Wine's 32-bit half.
 set -euo pipefail
 
 packages=(cmake g++-mingw-w64-i686 g++-mingw-w64-x86-64-win32 nsis wine wine64 wine32:i386 fonts-wine
-          xvfb imagemagick python3 python3-pefile python3-jsonschema python3-yaml strip-nondeterminism)
+          xvfb imagemagick python3 python3-pefile python3-jsonschema python3-yaml strip-nondeterminism
+          osslsigncode openssl)
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 

@@ -63,6 +63,9 @@ class Image(unittest.TestCase):
         self.assertIn(b"SetDefaultDllDirectories", [imported.name for imported in kernel32.imports])
         # A goal, not today's size: every road in 24 KB.
         self.assertLessEqual(EXE.stat().st_size, 24576)
+        # The program is built unsigned; a signature goes on when a release is.
+        security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
+        self.assertEqual(0, security.Size)
 
     def test_resource_set(self):
         self.assertEqual({(pefile.RESOURCE_TYPE["RT_VERSION"], 1),
@@ -123,29 +126,44 @@ class Image(unittest.TestCase):
         self.assertNotIn("<dependency>", process.decode("utf-8"))
 
 
+def package(build, environment=None):
+    """Runs the package step of a configured build, in the environment given
+    (the process's own by default); CPack's run."""
+    return subprocess.run(["cpack", "--config", build / "CPackConfig.cmake", "-B", build / "cpack"],
+                          env=environment, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+
+
+def published(build):
+    """The program and every file the package step published: {name: bytes}."""
+    files = {path.relative_to(build / "package").as_posix(): path.read_bytes()
+             for path in (build / "package").rglob("*") if path.is_file()}
+    files["kelvane.exe"] = (build / "kelvane.exe").read_bytes()
+    return files
+
+
+def build_copy(root, *options, environment=None):
+    """The program and every published release file, built from a copy of the
+    source in root, packaged in the environment given: {name: bytes}."""
+    source = root / "source"
+    for part in ("CMakeLists.txt", "README.md", "LICENSE", "bench", "cmake", "docs",
+                 "integration", "launcher", "packaging", "resources"):
+        copy = shutil.copytree if (SOURCE / part).is_dir() else shutil.copyfile
+        source.mkdir(parents=True, exist_ok=True)
+        copy(SOURCE / part, source / part)
+    build = root / "build"
+    subprocess.run(["cmake", "-S", source, "-B", build, "-DBUILD_TESTING=OFF",
+                    "-DCMAKE_BUILD_TYPE=MinSizeRel",
+                    f"-DCMAKE_TOOLCHAIN_FILE={source}/cmake/mingw-w64-i686.cmake", *options],
+                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", build], check=True, stdout=subprocess.DEVNULL)
+    run = package(build, environment)
+    if run.returncode != 0:
+        raise AssertionError(f"the package step failed:\n{run.stdout}")
+    return published(build)
+
+
 class Reproducible(unittest.TestCase):
-    def build_copy(self, root, *options):
-        """The program and every published release file, built from a copy of
-        the source in root: {name: bytes}."""
-        source = root / "source"
-        for part in ("CMakeLists.txt", "README.md", "LICENSE", "bench", "cmake", "docs",
-                     "integration", "launcher", "packaging", "resources"):
-            copy = shutil.copytree if (SOURCE / part).is_dir() else shutil.copyfile
-            source.mkdir(parents=True, exist_ok=True)
-            copy(SOURCE / part, source / part)
-        build = root / "build"
-        subprocess.run(["cmake", "-S", source, "-B", build, "-DBUILD_TESTING=OFF",
-                        "-DCMAKE_BUILD_TYPE=MinSizeRel",
-                        f"-DCMAKE_TOOLCHAIN_FILE={source}/cmake/mingw-w64-i686.cmake", *options],
-                       check=True, stdout=subprocess.DEVNULL)
-        subprocess.run(["cmake", "--build", build], check=True, stdout=subprocess.DEVNULL)
-        subprocess.run(["cpack", "--config", build / "CPackConfig.cmake", "-B", build / "cpack"],
-                       check=True, stdout=subprocess.DEVNULL)
-        published = build / "package"
-        files = {path.relative_to(published).as_posix(): path.read_bytes()
-                 for path in published.rglob("*") if path.is_file()}
-        files["kelvane.exe"] = (build / "kelvane.exe").read_bytes()
-        return files
+    build_copy = staticmethod(build_copy)
 
     def test_two_clean_builds_are_identical(self):
         with tempfile.TemporaryDirectory() as first, tempfile.TemporaryDirectory() as second:
