@@ -74,6 +74,9 @@ struct Platform {
 // Windows' own routines, and its link reader.
 extern const Platform kWindows;
 
+// Whether this 32-bit process runs on 64-bit Windows, under WOW64.
+bool RunsUnderWow64();
+
 // --- The folder decision (folder_decision.cpp) ---
 
 // The folder the interpreter will stand in: its full long path, as the native

@@ -81,8 +81,7 @@ bool ReadTargetPath(const ObjectLibrary &library, const wchar_t *linkPath, Short
     hr = persistFile->Load(linkPath, STGM_READ);
     if (hr != S_OK) return false;
 
-    BOOL wow64 = FALSE;
-    if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64) {
+    if (RunsUnderWow64()) {
         SetAsideFolderRecords(shellLink.Get(), &record.unsettled);
     }
 

@@ -50,8 +50,7 @@ bool GetNativeOpenedType(const wchar_t *path, bool folder, DWORD *type)
 
 bool GetNativeWindowsFolder(wchar_t *windows)
 {
-    BOOL wow64 = FALSE;
-    if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) {
+    if (!RunsUnderWow64()) {
         return false;
     }
     UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
@@ -70,6 +69,12 @@ bool GetDriveConnection(wchar_t drive, wchar_t *share, DWORD units)
 }
 
 } // namespace
+
+bool RunsUnderWow64()
+{
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
 
 const Platform kWindows = {
     GetFullPathNameW,       GetNativeLongPath,   GetNativeShortPath,         GetNativeAttributes,
